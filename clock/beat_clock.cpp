@@ -1,0 +1,65 @@
+#include "clock/beat_clock.h"
+
+#include "clock/beat_gate.h"
+#include "clock/beat_pattern.h"
+#include "common/tempo_settings.h"
+
+#include <process.h>
+
+namespace {
+
+const DWORD kPollMs = 100;
+const unsigned kExitStopped = 0;
+const unsigned kExitFailed = 0xFFFFFFFFu;
+
+// Runs the click from arming the timer to the stop. Returns the exit code; the caller gives
+// back the resolution and the MIDI output.
+unsigned PlayUntilStopped(const TempoSettings *settings, BeatState *state, UINT period) {
+    state->beats = settings->beats;
+    state->count = 0;
+    OpenBeatGate(state);
+    const MMRESULT timer =
+        timeSetEvent(period, 0, BeatTimerProc, reinterpret_cast<DWORD_PTR>(state),
+                     TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+    if (timer == 0) {
+        CloseBeatGate();
+        return kExitFailed;
+    }
+    while (settings->running.load(std::memory_order_acquire) != 0) {
+        Sleep(kPollMs);
+    }
+    timeKillEvent(timer);
+    CloseBeatGate(); // from here on no callback uses state or its MIDI handle
+    return kExitStopped;
+}
+
+} // namespace
+
+unsigned __stdcall BeatClockThread(void *argument) {
+    BeatState state = {0, 0, nullptr};
+    TIMECAPS caps = {0, 0};
+    const TempoSettings *settings = static_cast<const TempoSettings *>(argument);
+    // A zero tempo has no period; the dialog never passes one, but dividing by it would crash.
+    if (settings == nullptr || settings->bpm == 0 || timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
+        timeBeginPeriod(caps.wPeriodMin) != TIMERR_NOERROR) {
+        _endthreadex(kExitFailed);
+        return kExitFailed;
+    }
+    KeepTimerResolutionWhenHidden();
+
+    unsigned exitCode = kExitFailed;
+    const UINT period = BeatPeriodMs(settings->bpm);
+    if (midiOutOpen(&state.midiOut, MIDI_MAPPER, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR) {
+        exitCode = PlayUntilStopped(settings, &state, period);
+    } else {
+        state.midiOut = nullptr;
+    }
+
+    timeEndPeriod(caps.wPeriodMin);
+    if (state.midiOut != nullptr) {
+        midiOutReset(state.midiOut); // silences whatever still sounds
+        midiOutClose(state.midiOut);
+    }
+    _endthreadex(exitCode);
+    return exitCode;
+}

@@ -1,0 +1,26 @@
+// Keeps the beat state alive for every run of the timer callback.
+//
+// timeKillEvent stops future events, but the documentation does not promise that a callback
+// already under way on the timer thread has finished when it returns. So the callback checks in
+// and out of a gate held in static storage, which outlives every beat clock, and touches the
+// state only while the gate names it. The beat clock closes the gate after timeKillEvent and
+// waits until no callback is inside; one that arrives later finds the gate closed and leaves
+// without touching the state. This relies only on C++ atomics, not on how a particular winmm
+// dispatches its timers. One beat clock runs at a time, so one gate serves.
+#ifndef CLOCK_BEAT_GATE_H
+#define CLOCK_BEAT_GATE_H
+
+struct BeatState;
+
+// Lets callbacks for this state through. Call before arming the timer.
+void OpenBeatGate(BeatState *state);
+
+// Closes the gate and returns once no callback is using the state.
+void CloseBeatGate();
+
+// For the callback: returns 1 and checks in when the gate is open for this state, in which case
+// LeaveBeatGate must follow; returns 0 (and needs no leave) otherwise.
+int EnterBeatGate(const BeatState *state);
+void LeaveBeatGate();
+
+#endif

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# A Wine session for tests and for running the program: one prefix (WINEPREFIX), a persistent
+# wineserver and, unless a real display is wanted, a private Xvfb display.
+#   wine-session.sh run PROGRAM [ARGS...]   prepare what is missing, then run PROGRAM under Wine
+#   wine-session.sh shutdown                end the prefix's processes and its Xvfb
+# Environment: WINEPREFIX (required); WINE_USE_DISPLAY=1 keeps the caller's DISPLAY;
+# WINE_RUN_DLLOVERRIDES is added to the DLL overrides.
+set -euo pipefail
+: "${WINEPREFIX:?WINEPREFIX must be set}"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+state="$WINEPREFIX.session"
+mkdir -p "$state"
+
+export WINEDEBUG=-all
+export WINEARCH=win32
+export LANG=ja_JP.UTF-8
+# Without a sound card ALSA only complains; point it at a configuration with nothing in it.
+export ALSA_CONFIG_PATH="$here/alsa-null.conf"
+overrides="mscoree,mshtml="
+[ -n "${WINE_RUN_DLLOVERRIDES:-}" ] && overrides="$overrides;$WINE_RUN_DLLOVERRIDES"
+export WINEDLLOVERRIDES="$overrides"
+
+display_running() {
+    [ -f "$state/display" ] && DISPLAY="$(cat "$state/display")" xdpyinfo >/dev/null 2>&1
+}
+
+start_display() {
+    local n
+    for n in $(seq 91 199); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        echo $! >"$state/xvfb.pid"
+        for _ in $(seq 1 100); do
+            if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+                echo ":$n" >"$state/display"
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    done
+    echo "wine-session: could not start Xvfb" >&2
+    return 1
+}
+
+prepare() {
+    if [ "${WINE_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+        display_running || start_display
+        DISPLAY="$(cat "$state/display")"
+        export DISPLAY
+    fi
+    if [ ! -f "$WINEPREFIX/.metronome-ready" ]; then
+        setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+        wineboot -i </dev/null >/dev/null 2>&1 || true
+        # A crash must fail the test, not wait on a dialog; a virtual desktop draws captions.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+            </dev/null >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+            </dev/null >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f \
+            </dev/null >/dev/null 2>&1
+        touch "$WINEPREFIX/.metronome-ready"
+    fi
+    # A persistent server: no linger per program, and its helpers never hold our pipes. When
+    # one already runs for the prefix this returns at once.
+    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+}
+
+case "${1:-}" in
+run)
+    shift
+    exec 9>"$state/lock"
+    flock 9
+    prepare
+    flock -u 9
+    exec 9>&-
+    exec wine "$@"
+    ;;
+shutdown)
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -f "$state/xvfb.pid" ]; then
+        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+        rm -f "$state/xvfb.pid" "$state/display"
+    fi
+    ;;
+*)
+    echo "usage: wine-session.sh run PROGRAM [ARGS...] | shutdown" >&2
+    exit 2
+    ;;
+esac

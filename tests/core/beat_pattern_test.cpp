@@ -1,0 +1,61 @@
+#include "clock/beat_pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+int KeyOf(uint32_t message) {
+    return static_cast<int>((message >> 8) & 0xFF);
+}
+
+TEST(BeatPeriodMs, IsThirtySixThousandOverTempo) {
+    const struct {
+        uint32_t bpm;
+        uint32_t period;
+    } cases[] = {{1, 36000}, {7, 5142}, {90, 400}, {120, 300}, {1000, 36}, {999, 36}, {11, 3272}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(BeatPeriodMs(c.bpm), c.period) << "bpm " << c.bpm;
+    }
+}
+
+TEST(NextBeatMessage, MessagesAreNoteOnChannelTenFullVelocity) {
+    EXPECT_EQ(kAccentNote, 0x007F2E99u);
+    EXPECT_EQ(kBeatNote, 0x007F2A99u);
+}
+
+// Keys over three bars: the accent opens every bar and the count wraps at the bar length.
+TEST(NextBeatMessage, AccentsTheFirstBeatOfEveryBar) {
+    for (uint32_t beats : {1u, 2u, 4u, 7u, 20u}) {
+        SCOPED_TRACE(beats);
+        BeatState state{beats, 0, nullptr};
+        for (uint32_t tick = 0; tick < beats * 3; ++tick) {
+            const uint32_t message = NextBeatMessage(&state);
+            EXPECT_EQ(KeyOf(message), tick % beats == 0 ? 46 : 42) << "tick " << tick;
+            EXPECT_EQ(message & 0xFFFF00FFu, 0x007F0099u);
+            EXPECT_LT(state.count, beats);
+        }
+        EXPECT_EQ(state.count, 0u);
+    }
+}
+
+TEST(NextBeatMessage, FourFourRunsOpenThenThreeClosed) {
+    BeatState state{4, 0, nullptr};
+    std::vector<int> keys;
+    for (int i = 0; i < 6; ++i) {
+        keys.push_back(KeyOf(NextBeatMessage(&state)));
+    }
+    EXPECT_EQ(keys, (std::vector<int>{46, 42, 42, 42, 46, 42}));
+    EXPECT_EQ(state.count, 2u);
+}
+
+TEST(NextBeatMessage, LeavesTheOtherFieldsAlone) {
+    BeatMidiOut handle = reinterpret_cast<BeatMidiOut>(static_cast<uintptr_t>(0x1234));
+    BeatState state{3, 0, handle};
+    NextBeatMessage(&state);
+    EXPECT_EQ(state.beats, 3u);
+    EXPECT_EQ(state.midiOut, handle);
+}
+
+} // namespace

@@ -1,0 +1,179 @@
+#include "ui/settings_check.h"
+
+#include "res/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Builds the expected warning from pieces so a typo in the program's table cannot hide.
+std::wstring TooLarge(const std::wstring &name, const std::wstring &limit) {
+    return name + L"の値が大きすぎます。" + L"\n" + limit + L"以下の数値を入力して下さい。";
+}
+
+std::wstring Zero(const std::wstring &name) {
+    return name + L"には1以上の数値を設定して下さい。";
+}
+
+const std::wstring kBpm = L"BPM";
+const std::wstring kBeats = L"拍子\xFF08拍数\xFF09";
+const std::wstring kNote = L"拍子\xFF08音価\xFF09";
+
+struct ParseCase {
+    const wchar_t *text;
+    int32_t code;
+};
+
+TEST(ParseFieldNumber, TurnsTextIntoItsCode) {
+    const ParseCase cases[] = {
+        {L"", -1},
+        {L"0", 0},
+        {L"00", 0},
+        {L"1", 1},
+        {L"0090", 90},
+        {L"1000", 1000},
+        {L"2147483646", 2147483646},
+        {L"2147483647", -2},
+        {L"2147483648", -2},
+        {L"4294967296", -2},  // would wrap to 0 in 32 bits
+        {L"4294967386", -2},  // would wrap to 90
+        {L"99999999999", -2}, // eleven digits
+        {L"00000000090", 90}, // eleven digits with leading zeros
+        {L"0000000000000000000000001000", 1000},
+        {L"00000000002147483647", -2},
+        {L"123456789012345678901234567890", -2},
+        {L"+90", -1},
+        {L"-1", -1},
+        {L" 90", -1},
+        {L"90 ", -1},
+        {L"9 0", -1},
+        {L"90.0", -1},
+        {L"\t1", -1},
+        {L"\xFF19\xFF10", -1}, // full-width 90
+        {L"\x0660", -1},       // Arabic-Indic zero
+        {L"1e3", -1},
+        {L"0x10", -1},
+        {L"/", -1}, // just below '0'
+        {L":", -1}, // just above '9'
+    };
+    for (const ParseCase &c : cases) {
+        EXPECT_EQ(ParseFieldNumber(c.text), c.code) << "text: " << ::testing::PrintToString(c.text);
+    }
+}
+
+TEST(ParseFieldNumber, NullTextIsNotANumber) {
+    EXPECT_EQ(ParseFieldNumber(nullptr), -1);
+}
+
+TEST(FieldRules, AreCheckedTempoBeatsNote) {
+    EXPECT_EQ(kFieldRules[0].controlId, IDC_EDIT_BPM);
+    EXPECT_EQ(kFieldRules[1].controlId, IDC_EDIT_BEATS);
+    EXPECT_EQ(kFieldRules[2].controlId, IDC_EDIT_NOTE);
+    EXPECT_STREQ(kFieldRules[0].defaultText, L"90");
+    EXPECT_STREQ(kFieldRules[1].defaultText, L"4");
+    EXPECT_STREQ(kFieldRules[2].defaultText, L"4");
+}
+
+struct FieldCase {
+    const FieldRule *rule;
+    const wchar_t *text;
+    int accepted;
+    uint32_t value;
+    std::wstring message;
+};
+
+TEST(CheckFieldValue, AcceptsOrRejectsWithTheExactMessage) {
+    const FieldRule *bpm = &kFieldRules[0];
+    const FieldRule *beats = &kFieldRules[1];
+    const FieldRule *note = &kFieldRules[2];
+    const FieldCase cases[] = {
+        {bpm, L"1", 1, 1, L""},
+        {bpm, L"0001", 1, 1, L""},
+        {bpm, L"90", 1, 90, L""},
+        {bpm, L"1000", 1, 1000, L""},
+        {bpm, L"00000000090", 1, 90, L""},
+        {bpm, L"1001", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"0", 0, 0, Zero(kBpm)},
+        {bpm, L"00", 0, 0, Zero(kBpm)},
+        {bpm, L"", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"-5", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L" 90", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"9.5", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"\xFF19\xFF10", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"2147483646", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"2147483647", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"2147483648", 0, 0, TooLarge(kBpm, L"1000")},
+        {bpm, L"99999999999", 0, 0, TooLarge(kBpm, L"1000")},
+        {beats, L"1", 1, 1, L""},
+        {beats, L"20", 1, 20, L""},
+        {beats, L"020", 1, 20, L""},
+        {beats, L"21", 0, 0, TooLarge(kBeats, L"20")},
+        {beats, L"0", 0, 0, Zero(kBeats)},
+        {beats, L"00", 0, 0, Zero(kBeats)},
+        {beats, L"", 0, 0, TooLarge(kBeats, L"20")},
+        {beats, L"+4", 0, 0, TooLarge(kBeats, L"20")},
+        {beats, L"4 ", 0, 0, TooLarge(kBeats, L"20")},
+        {beats, L"4294967300", 0, 0, TooLarge(kBeats, L"20")}, // 4 after a 32-bit wrap
+        {note, L"1", 1, 1, L""},
+        {note, L"20", 1, 20, L""},
+        {note, L"21", 0, 0, TooLarge(kNote, L"20")},
+        {note, L"0", 0, 0, Zero(kNote)},
+        {note, L"00", 0, 0, Zero(kNote)},
+        {note, L"", 0, 0, TooLarge(kNote, L"20")},
+        {note, L"4.0", 0, 0, TooLarge(kNote, L"20")},
+        {note, L"00000000004", 1, 4, L""},
+    };
+    for (const FieldCase &c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.text) + " in field " +
+                     std::to_string(c.rule->controlId));
+        FieldCheck check;
+        const int result = CheckFieldValue(c.rule, ParseFieldNumber(c.text), &check);
+        EXPECT_EQ(result, c.accepted);
+        EXPECT_EQ(check.accepted, c.accepted);
+        EXPECT_EQ(check.value, c.value);
+        EXPECT_EQ(check.field, c.rule);
+        EXPECT_EQ(std::wstring(check.message), c.message);
+    }
+}
+
+TEST(CheckFieldValue, MessagesAreExactToTheCharacter) {
+    FieldCheck check;
+    CheckFieldValue(&kFieldRules[1], 21, &check);
+    const wchar_t expected[] = {0x62CD, 0x5B50, 0xFF08, 0x62CD, 0x6570, 0xFF09, 0x306E, 0x5024,
+                                0x304C, 0x5927, 0x304D, 0x3059, 0x304E, 0x307E, 0x3059, 0x3002,
+                                0x000A, L'2',   L'0',   0x4EE5, 0x4E0B, 0x306E, 0x6570, 0x5024,
+                                0x3092, 0x5165, 0x529B, 0x3057, 0x3066, 0x4E0B, 0x3055, 0x3044,
+                                0x3002, 0};
+    EXPECT_EQ(std::wstring(check.message), std::wstring(expected));
+
+    CheckFieldValue(&kFieldRules[0], -1, &check);
+    const std::wstring tempo = check.message;
+    ASSERT_EQ(tempo.size(), 32u);
+    EXPECT_EQ(tempo.substr(0, 13), L"BPMの値が大きすぎます。");
+    EXPECT_EQ(tempo[13], L'\n');
+    EXPECT_EQ(tempo.substr(14, 4), L"1000");
+
+    CheckFieldValue(&kFieldRules[2], 0, &check);
+    const wchar_t zero[] = {0x62CD, 0x5B50, 0xFF08, 0x97F3, 0x4FA1, 0xFF09, 0x306B, 0x306F,
+                            L'1',   0x4EE5, 0x4E0A, 0x306E, 0x6570, 0x5024, 0x3092, 0x8A2D,
+                            0x5B9A, 0x3057, 0x3066, 0x4E0B, 0x3055, 0x3044, 0x3002, 0};
+    EXPECT_EQ(std::wstring(check.message), std::wstring(zero));
+}
+
+TEST(CheckFieldValue, BoundaryCodesAroundEachLimit) {
+    for (const FieldRule &rule : kFieldRules) {
+        SCOPED_TRACE(rule.controlId);
+        FieldCheck check;
+        EXPECT_EQ(CheckFieldValue(&rule, static_cast<int32_t>(rule.limit), &check), 1);
+        EXPECT_EQ(check.value, rule.limit);
+        EXPECT_EQ(CheckFieldValue(&rule, static_cast<int32_t>(rule.limit + 1), &check), 0);
+        EXPECT_NE(std::wstring(check.message).find(std::to_wstring(rule.limit)),
+                  std::wstring::npos);
+        EXPECT_EQ(CheckFieldValue(&rule, -2, &check), 0);
+        EXPECT_EQ(CheckFieldValue(&rule, 2147483646, &check), 0);
+    }
+}
+
+} // namespace

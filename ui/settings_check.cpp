@@ -1,0 +1,60 @@
+#include "ui/settings_check.h"
+
+#include "res/resource_ids.h"
+
+#include <cwchar>
+
+const FieldRule kFieldRules[kFieldCount] = {
+    {IDC_EDIT_BPM, 1000, L"90", L"BPMの値が大きすぎます。\n%d以下の数値を入力して下さい。",
+     L"BPMには1以上の数値を設定して下さい。"},
+    {IDC_EDIT_BEATS, 20, L"4",
+     L"拍子（拍数）の値が大きすぎます。\n%d以下の数値を入力して下さい。",
+     L"拍子（拍数）には1以上の数値を設定して下さい。"},
+    {IDC_EDIT_NOTE, 20, L"4",
+     L"拍子（音価）の値が大きすぎます。\n%d以下の数値を入力して下さい。",
+     L"拍子（音価）には1以上の数値を設定して下さい。"},
+};
+
+int32_t ParseFieldNumber(const wchar_t *text) {
+    const int64_t kSaturated = 2147483647;
+    if (text == nullptr || text[0] == L'\0') {
+        return kFieldNotANumber;
+    }
+    int64_t value = 0;
+    for (const wchar_t *p = text; *p != L'\0'; ++p) {
+        if (*p < L'0' || *p > L'9') {
+            return kFieldNotANumber;
+        }
+        // Saturate rather than wrap, however many digits follow.
+        value = value * 10 + (*p - L'0');
+        if (value > kSaturated) {
+            value = kSaturated;
+        }
+    }
+    if (value == kSaturated) {
+        return kFieldOverflow;
+    }
+    return static_cast<int32_t>(value);
+}
+
+int CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result) {
+    result->field = field;
+    result->value = 0;
+    result->message[0] = L'\0';
+    // A negative code taken as unsigned exceeds every limit: text that is not a number gets the
+    // same message as a number that is too large.
+    if (code == kFieldOverflow || static_cast<uint32_t>(code) > field->limit) {
+        std::swprintf(result->message, kFieldMessageCapacity, field->tooLargeFormat,
+                      static_cast<int>(field->limit));
+        result->accepted = 0;
+        return 0;
+    }
+    if (code == 0) {
+        std::swprintf(result->message, kFieldMessageCapacity, L"%ls", field->zeroText);
+        result->accepted = 0;
+        return 0;
+    }
+    result->value = static_cast<uint32_t>(code);
+    result->accepted = 1;
+    return 1;
+}
