@@ -4,7 +4,8 @@
 #   wine-session.sh run PROGRAM [ARGS...]   prepare what is missing, then run PROGRAM under Wine
 #   wine-session.sh shutdown                end the prefix's processes and its Xvfb
 # Environment: WINEPREFIX (required); WINE_USE_DISPLAY=1 keeps the caller's DISPLAY;
-# WINE_RUN_DLLOVERRIDES is added to the DLL overrides.
+# WINE_RUN_DLLOVERRIDES is added to the DLL overrides; WINE_RUN_DIRECT_OUTPUT=1 lets the
+# program write straight to our output (for interactive use).
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must be set}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -74,7 +75,20 @@ run)
     prepare
     flock -u 9
     exec 9>&-
-    exec wine "$@"
+    if [ "${WINE_RUN_DIRECT_OUTPUT:-0}" = 1 ]; then
+        exec wine "$@"
+    fi
+    # Wine's helper processes inherit the output of the command that starts them and keep it
+    # open for as long as they live; a caller that reads our output through a pipe would never
+    # see it close. So the program writes to files, and we pass them on once it has ended.
+    out="$(mktemp)"
+    err="$(mktemp)"
+    status=0
+    wine "$@" >"$out" 2>"$err" || status=$?
+    cat "$out"
+    grep -v '^ALSA lib' "$err" >&2 || true
+    rm -f "$out" "$err"
+    exit "$status"
     ;;
 shutdown)
     wineserver -k >/dev/null 2>&1 || true

@@ -1,0 +1,70 @@
+// The gate that keeps a beat state alive for every callback, hammered from two threads: the
+// "clock" opens a gate for a fresh state, closes it and poisons the state at once, as a thread
+// leaving its frame would; the "timer" keeps calling in with whatever state it was given. A
+// callback that ever sees a poisoned state inside the gate is the use-after-free the gate exists
+// to prevent.
+#include "clock/beat_gate.h"
+#include "clock/beat_pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+const uint32_t kPoison = 0xDEADBEEF;
+
+TEST(BeatGate, LetsInOnlyTheStateItWasOpenedFor) {
+    BeatState a = {4, 0, nullptr};
+    BeatState b = {4, 0, nullptr};
+    EXPECT_EQ(EnterBeatGate(&a), 0) << "closed at first";
+    OpenBeatGate(&a);
+    EXPECT_EQ(EnterBeatGate(&b), 0);
+    EXPECT_EQ(EnterBeatGate(nullptr), 0);
+    ASSERT_EQ(EnterBeatGate(&a), 1);
+    LeaveBeatGate();
+    CloseBeatGate();
+    EXPECT_EQ(EnterBeatGate(&a), 0);
+}
+
+TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
+    const int kRounds = 20000;
+    BeatState states[2] = {{4, 0, nullptr}, {4, 0, nullptr}};
+    std::atomic<BeatState *> armed{nullptr};
+    std::atomic<bool> done{false};
+    std::atomic<long> used{0};
+    std::atomic<long> poisonedSeen{0};
+
+    std::thread timer([&] {
+        while (!done.load()) {
+            BeatState *state = armed.load();
+            if (state != nullptr && EnterBeatGate(state)) {
+                if (state->beats == kPoison) {
+                    poisonedSeen.fetch_add(1);
+                }
+                NextBeatMessage(state);
+                used.fetch_add(1);
+                LeaveBeatGate();
+            }
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        BeatState *state = &states[round % 2];
+        state->beats = 4;
+        state->count = 0;
+        OpenBeatGate(state);
+        armed.store(state);
+        for (int spin = 0; spin < round % 64; ++spin) {
+            std::this_thread::yield();
+        }
+        CloseBeatGate();
+        state->beats = kPoison; // the frame is gone
+    }
+    done.store(true);
+    timer.join();
+    EXPECT_EQ(poisonedSeen.load(), 0);
+    EXPECT_GT(used.load(), 0) << "the timer thread never got in: the test proved nothing";
+}
+
+} // namespace

@@ -1,0 +1,231 @@
+// The beat clock on the real multimedia timer and winmm, heard through the recording mapper.
+#include "clock/beat_clock.h"
+#include "clock/beat_pattern.h"
+#include "common/tempo_settings.h"
+#include "midi_log.h"
+
+#include <gtest/gtest.h>
+
+#include <process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+struct ClockRun {
+    DWORD exitCode = 0;
+    long long startUs = 0;    // just before the thread was started
+    long long stopUs = 0;     // when running was cleared
+    long long stopTookUs = 0; // from clearing running to the thread's end
+    std::vector<MidiEvent> events;
+};
+
+class BeatClock : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        log_ = UseFreshMidiLog(std::wstring(name.begin(), name.end()).c_str());
+    }
+    void TearDown() override {
+        DeleteFileW(log_.c_str());
+    }
+
+    // Starts the clock, lets it play for playMs, stops it and waits for it.
+    ClockRun Run(uint32_t bpm, uint32_t beats, DWORD playMs) {
+        TempoSettings settings;
+        ClearTempoSettings(&settings);
+        settings.bpm = bpm;
+        settings.beats = beats;
+        settings.noteValue = 4;
+        settings.running.store(1);
+        ClockRun run;
+        run.startUs = NowMicroseconds();
+        HANDLE thread = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, BeatClockThread, &settings, 0, nullptr));
+        EXPECT_NE(thread, nullptr);
+        if (thread == nullptr) {
+            return run;
+        }
+        Sleep(playMs);
+        run.stopUs = NowMicroseconds();
+        settings.running.store(0);
+        EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+        run.stopTookUs = NowMicroseconds() - run.stopUs;
+        GetExitCodeThread(thread, &run.exitCode);
+        CloseHandle(thread);
+        run.events = ReadMidiLog(log_);
+        return run;
+    }
+
+    std::wstring log_;
+};
+
+void ExpectPattern(const std::vector<MidiEvent> &notes, uint32_t beats) {
+    for (size_t i = 0; i < notes.size(); ++i) {
+        EXPECT_EQ(notes[i].data & 0xFFFF00FFu, 0x007F0099u) << "note " << i;
+        EXPECT_EQ(KeyOf(notes[i]), i % beats == 0 ? 46 : 42) << "note " << i;
+    }
+}
+
+TEST_F(BeatClock, PlaysTheBarPatternAndStartsEveryRunOnTheAccent) {
+    const struct {
+        uint32_t beats;
+        DWORD playMs;
+        size_t atLeast;
+    } cases[] = {{4, 600, 10}, {1, 400, 6}, {20, 1700, 40}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.beats);
+        const ClockRun run = Run(1000, c.beats, c.playMs);
+        EXPECT_EQ(run.exitCode, 0u);
+        const std::vector<MidiEvent> notes = NotesOf(run.events);
+        EXPECT_GE(notes.size(), c.atLeast);
+        ExpectPattern(notes, c.beats);
+        size_t sessions = 0;
+        EXPECT_EQ(CheckSessions(run.events, &sessions), "");
+        EXPECT_EQ(sessions, 1u);
+        DeleteFileW(log_.c_str());
+    }
+}
+
+// Wide margins: the machine may be busy. The benchmark measures the real figures.
+TEST_F(BeatClock, FirstNoteComesOnePeriodAfterTheStartThenEveryPeriod) {
+    const uint32_t bpm = 200; // 180 ms
+    const long long period = BeatPeriodMs(bpm) * 1000LL;
+    const ClockRun run = Run(bpm, 4, 2000);
+    const std::vector<MidiEvent> notes = NotesOf(run.events);
+    ASSERT_GE(notes.size(), 8u);
+    // The timer is armed right after the output is opened, so the open is the start of the beat.
+    ASSERT_EQ(run.events.front().kind, "OPEN");
+    const long long first = notes[0].us - run.events.front().us;
+    EXPECT_GT(first, period - 5000) << "the first note must not come at once";
+    EXPECT_LT(first, period + 30000);
+    std::vector<long long> gaps;
+    for (size_t i = 1; i < notes.size(); ++i) {
+        gaps.push_back(notes[i].us - notes[i - 1].us);
+        EXPECT_NEAR(static_cast<double>(gaps.back()), static_cast<double>(period), 30000.0)
+            << "gap " << i;
+    }
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_NEAR(static_cast<double>(gaps[gaps.size() / 2]), static_cast<double>(period), 3000.0);
+    // No drift: the last note sits on the grid laid from the first.
+    const long long grid = notes[0].us + static_cast<long long>(notes.size() - 1) * period;
+    EXPECT_NEAR(static_cast<double>(notes.back().us), static_cast<double>(grid), 10000.0);
+}
+
+TEST_F(BeatClock, StopEndsTheThreadWithinAPollAndResetsBeforeClosing) {
+    const ClockRun run = Run(1000, 4, 500);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_LT(run.stopTookUs, 100000 + 150000) << "one 100 ms poll plus clean-up";
+    ASSERT_GE(run.events.size(), 3u);
+    EXPECT_EQ(run.events.front().kind, "OPEN");
+    EXPECT_EQ(run.events[run.events.size() - 2].kind, "RESET");
+    EXPECT_EQ(run.events.back().kind, "CLOSE");
+    EXPECT_EQ(CheckSessions(run.events, nullptr), "");
+    // Ticks still fall due until the thread sees the flag, but never after it has looked.
+    for (const MidiEvent &note : NotesOf(run.events)) {
+        EXPECT_LT(note.us, run.stopUs + 100000 + 40000);
+    }
+}
+
+TEST_F(BeatClock, StopSeenBeforeTheFirstPeriodGivesNoNote) {
+    const ClockRun run = Run(7, 4, 150); // first tick due after 5142 ms
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(NotesOf(run.events).empty());
+    size_t sessions = 0;
+    EXPECT_EQ(CheckSessions(run.events, &sessions), "");
+    EXPECT_EQ(sessions, 1u);
+}
+
+TEST_F(BeatClock, NullArgumentFails) {
+    HANDLE thread = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, BeatClockThread, nullptr, 0, nullptr));
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    EXPECT_EQ(code, 0xFFFFFFFFu);
+    EXPECT_TRUE(ReadMidiLog(log_).empty()) << "nothing may be opened";
+}
+
+TEST_F(BeatClock, ZeroTempoFailsInsteadOfDividingByZero) {
+    TempoSettings settings;
+    ClearTempoSettings(&settings);
+    settings.beats = 4;
+    settings.running.store(1);
+    HANDLE thread = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, BeatClockThread, &settings, 0, nullptr));
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    EXPECT_EQ(code, 0xFFFFFFFFu);
+}
+
+TEST_F(BeatClock, CallbackWithoutALiveClockTouchesNothing) {
+    BeatState state = {4, 0, nullptr};
+    BeatTimerProc(0, 0, 0, 0, 0);
+    BeatTimerProc(0, 0, reinterpret_cast<DWORD_PTR>(&state), 0, 0);
+    EXPECT_EQ(state.count, 0u) << "a late callback must not advance a state it was not let in to";
+}
+
+// Hundreds of starts and stops at the shortest period, stopped at once or after a few ticks.
+TEST_F(BeatClock, StressStartStopAtTheShortestPeriod) {
+    const int kCycles = 300;
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> wait(0, 130);
+    long long slowestStop = 0;
+    size_t totalNotes = 0;
+    const long long began = NowMicroseconds();
+    for (int i = 0; i < kCycles; ++i) {
+        const DWORD playMs = i % 4 == 0 ? 0 : static_cast<DWORD>(wait(random));
+        const ClockRun run = Run(1000, 4, playMs);
+        ASSERT_EQ(run.exitCode, 0u) << "cycle " << i;
+        slowestStop = std::max(slowestStop, run.stopTookUs);
+    }
+    const long long tookUs = NowMicroseconds() - began;
+    const std::vector<MidiEvent> events = ReadMidiLog(log_);
+    size_t sessions = 0;
+    EXPECT_EQ(CheckSessions(events, &sessions), "");
+    EXPECT_EQ(sessions, static_cast<size_t>(kCycles)) << "every open matched by a close";
+    totalNotes = NotesOf(events).size();
+    EXPECT_LT(slowestStop, 400000);
+    EXPECT_LT(tookUs, 120LL * 1000000) << "bounded total time";
+    std::printf("stress: %d cycles, %zu notes, slowest stop %.1f ms, total %.1f s\n", kCycles,
+                totalNotes, static_cast<double>(slowestStop) / 1000.0,
+                static_cast<double>(tookUs) / 1e6);
+    RecordProperty("cycles", kCycles);
+    RecordProperty("notes", static_cast<int>(totalNotes));
+    RecordProperty("slowest_stop_us", static_cast<int>(slowestStop));
+}
+
+// Run only where the prefix has no MIDI output at all.
+TEST(NoMidiOutput, ClockEndsAtOnceWithFailureAndSilence) {
+    const std::wstring log = UseFreshMidiLog(L"nomidi");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        TempoSettings settings;
+        ClearTempoSettings(&settings);
+        settings.bpm = 1000;
+        settings.beats = 4;
+        settings.running.store(1);
+        const long long start = NowMicroseconds();
+        HANDLE thread = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, BeatClockThread, &settings, 0, nullptr));
+        ASSERT_NE(thread, nullptr);
+        ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0)
+            << "must end without being told to stop";
+        EXPECT_LT(NowMicroseconds() - start, 2000000);
+        DWORD code = 0;
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
+        EXPECT_EQ(code, 0xFFFFFFFFu);
+    }
+    EXPECT_TRUE(ReadMidiLog(log).empty());
+    DeleteFileW(log.c_str());
+}
+
+} // namespace
