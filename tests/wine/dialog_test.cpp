@@ -1,0 +1,276 @@
+// The real executable on the real dialog manager, driven with real keyboard and mouse input;
+// the recording MIDI mapper tells what the user would hear.
+#include "midi_log.h"
+#include "program_driver.h"
+#include "res/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kTitle[] = L"ぱたぽこりん";
+const int kSettingControls[] = {IDC_EDIT_BPM,  IDC_EDIT_BEATS,    IDC_EDIT_NOTE,
+                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
+
+std::wstring TooLarge(const std::wstring &name, const std::wstring &limit) {
+    return name + L"の値が大きすぎます。\n" + limit + L"以下の数値を入力して下さい。";
+}
+std::wstring Zero(const std::wstring &name) {
+    return name + L"には1以上の数値を設定して下さい。";
+}
+const std::wstring kBpm = L"BPM";
+const std::wstring kBeats = L"拍子\xFF08拍数\xFF09";
+const std::wstring kNote = L"拍子\xFF08音価\xFF09";
+
+// What a message box shows.
+struct Box {
+    HWND window = nullptr;
+    std::wstring caption;
+    std::wstring text;
+    HWND owner = nullptr;
+    HWND iconControl = nullptr;
+};
+
+// The standard icons told apart by what they show on screen: icon handles are not comparable
+// across processes, pixels are. Warning is a yellow sign, error a red one.
+enum class IconLook { None, Yellow, Red, Other };
+
+IconLook LookOf(HWND control) {
+    if (control == nullptr) {
+        return IconLook::None;
+    }
+    RECT rect;
+    GetWindowRect(control, &rect);
+    HDC screen = GetDC(nullptr);
+    int yellow = 0;
+    int red = 0;
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            const COLORREF c = GetPixel(screen, x, y);
+            const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+            if (r > 180 && g > 150 && b < 100) {
+                ++yellow;
+            } else if (r > 150 && g < 90 && b < 90) {
+                ++red;
+            }
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    if (yellow > 100 && yellow > red) {
+        return IconLook::Yellow;
+    }
+    if (red > 100) {
+        return IconLook::Red;
+    }
+    return IconLook::Other;
+}
+
+Box ReadBox(HWND window) {
+    Box box;
+    box.window = window;
+    box.caption = WindowText(window);
+    box.text = ControlText(window, 0xFFFF); // the message's static control
+    box.owner = GetWindow(window, GW_OWNER);
+    // The icon is the one static control that shows an icon.
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_ICON)) {
+            box.iconControl = child;
+        }
+    }
+    return box;
+}
+
+class Dialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        log_ = UseFreshMidiLog(std::wstring(name.begin(), name.end()).c_str());
+    }
+    void TearDown() override {
+        CloseProgram(&program_);
+        DeleteFileW(log_.c_str());
+    }
+
+    void Start(const std::wstring &exe = L"metronome.exe", const std::wstring &arguments = L"") {
+        ASSERT_TRUE(LaunchProgram(exe, arguments, &program_));
+        program_.dialog = WaitForMainDialog(program_);
+        ASSERT_NE(program_.dialog, nullptr) << "no dialog";
+        ASSERT_TRUE(BringToFront(program_.dialog));
+    }
+
+    HWND dialog() const {
+        return program_.dialog;
+    }
+
+    std::wstring Field(int id) const {
+        return ControlText(program_.dialog, id);
+    }
+
+    bool IsPlayingWindow() const {
+        if (Field(IDOK) != L"停止") {
+            return false;
+        }
+        for (int id : kSettingControls) {
+            if (IsWindowEnabled(GetDlgItem(program_.dialog, id))) {
+                return false;
+            }
+        }
+        return IsWindowEnabled(GetDlgItem(program_.dialog, IDOK)) != 0;
+    }
+
+    bool IsIdleWindow() const {
+        if (Field(IDOK) != L"開始") {
+            return false;
+        }
+        for (int id : kSettingControls) {
+            if (!IsWindowEnabled(GetDlgItem(program_.dialog, id))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool FocusIs(int id) const {
+        return FocusedWindow(program_.dialog) == GetDlgItem(program_.dialog, id);
+    }
+
+    size_t NoteCount() const {
+        return NotesOf(ReadMidiLog(log_)).size();
+    }
+
+    // Presses Enter (the default button) and waits for the playing window.
+    void PressStartExpectPlaying() {
+        PressKey(VK_RETURN);
+        ASSERT_TRUE(WaitUntil([&] { return IsPlayingWindow(); }, 5000));
+    }
+
+    // Presses Enter while playing and waits for the idle window.
+    void PressStopExpectIdle() {
+        PressKey(VK_RETURN);
+        ASSERT_TRUE(WaitUntil([&] { return IsIdleWindow(); }, 5000));
+    }
+
+    // Waits for the box a rejected start shows, checks it and closes it with Enter.
+    void ExpectWarning(const std::wstring &text) {
+        const HWND window = WaitForMessageBox(program_);
+        ASSERT_NE(window, nullptr) << "no warning";
+        const Box box = ReadBox(window);
+        EXPECT_EQ(box.caption, kTitle);
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.owner, program_.dialog) << "the warning belongs to the dialog";
+        EXPECT_TRUE(LookOf(box.iconControl) == IconLook::Yellow) << "not the warning icon";
+        ASSERT_TRUE(BringToFront(window));
+        PressKey(VK_RETURN);
+        ASSERT_TRUE(WaitUntil([&] { return !HasMessageBox(program_); }, 5000));
+    }
+
+    Program program_;
+    std::wstring log_;
+};
+
+TEST_F(Dialog, OpensWithDefaultsAndEnterStartsAndStopsTheClick) {
+    Start();
+    EXPECT_EQ(WindowText(dialog()).rfind(std::wstring(kTitle) + L" - ", 0), 0u);
+    EXPECT_EQ(Field(IDC_EDIT_BEATS), L"4");
+    EXPECT_EQ(Field(IDC_EDIT_NOTE), L"4");
+    EXPECT_EQ(Field(IDC_EDIT_BPM), L"90");
+    EXPECT_TRUE(IsIdleWindow());
+    EXPECT_TRUE(FocusIs(IDOK));
+
+    PressStartExpectPlaying();
+    EXPECT_TRUE(FocusIs(IDOK));
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 3; }, 5000)) << "no click heard";
+    const std::vector<MidiEvent> notes = NotesOf(ReadMidiLog(log_));
+    EXPECT_EQ(KeyOf(notes[0]), 46);
+    EXPECT_EQ(KeyOf(notes[1]), 42);
+
+    PressStopExpectIdle();
+    const size_t heard = NoteCount();
+    Sleep(900); // more than two periods at 90
+    EXPECT_EQ(NoteCount(), heard) << "the click goes on after the stop";
+    EXPECT_TRUE(FocusIs(IDOK));
+
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
+    EXPECT_EQ(CheckSessions(ReadMidiLog(log_), nullptr), "");
+}
+
+struct BadInput {
+    const wchar_t *bpm;
+    const wchar_t *beats;
+    const wchar_t *note;
+    int rejected;          // the field reported and reset
+    std::wstring message;
+};
+
+// Every warning, each for typical bad texts. One program takes them all in turn, as a user
+// correcting mistakes would; every case types all three fields afresh.
+TEST_F(Dialog, RejectsBadInputWithTheFieldsWarningThenFocusAndDefault) {
+    const BadInput cases[] = {
+        {L"", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L"0", L"4", L"4", IDC_EDIT_BPM, Zero(kBpm)},
+        {L"1001", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L"+90", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L" 90", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L"9.5", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L"\xFF19\xFF10", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L"99999999999", L"4", L"4", IDC_EDIT_BPM, TooLarge(kBpm, L"1000")},
+        {L"120", L"21", L"4", IDC_EDIT_BEATS, TooLarge(kBeats, L"20")},
+        {L"120", L"0", L"4", IDC_EDIT_BEATS, Zero(kBeats)},
+        {L"120", L"-4", L"4", IDC_EDIT_BEATS, TooLarge(kBeats, L"20")},
+        {L"120", L"3", L"21", IDC_EDIT_NOTE, TooLarge(kNote, L"20")},
+        {L"120", L"3", L"00", IDC_EDIT_NOTE, Zero(kNote)},
+        {L"120", L"3", L"", IDC_EDIT_NOTE, TooLarge(kNote, L"20")},
+        // Two bad fields: only the first in the check order is reported and reset.
+        {L"0", L"0", L"4", IDC_EDIT_BPM, Zero(kBpm)},
+        {L"60", L"0", L"99", IDC_EDIT_BEATS, Zero(kBeats)},
+    };
+    Start();
+    for (const BadInput &c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.bpm) + L" | " + c.beats + L" / " +
+                                              c.note));
+        TypeIntoField(dialog(), IDC_EDIT_BPM, c.bpm);
+        TypeIntoField(dialog(), IDC_EDIT_BEATS, c.beats);
+        TypeIntoField(dialog(), IDC_EDIT_NOTE, c.note);
+        ASSERT_EQ(Field(IDC_EDIT_BPM), c.bpm) << "typing did not reach the field";
+        ASSERT_EQ(Field(IDC_EDIT_BEATS), c.beats);
+        ASSERT_EQ(Field(IDC_EDIT_NOTE), c.note);
+        PressKey(VK_RETURN);
+        ExpectWarning(c.message);
+        ASSERT_TRUE(WaitUntil([&] { return FocusIs(c.rejected); }, 3000))
+            << "focus is not in the rejected field";
+        const struct {
+            int id;
+            const wchar_t *typed;
+            const wchar_t *standard;
+        } fields[] = {{IDC_EDIT_BPM, c.bpm, L"90"},
+                      {IDC_EDIT_BEATS, c.beats, L"4"},
+                      {IDC_EDIT_NOTE, c.note, L"4"}};
+        for (const auto &f : fields) {
+            EXPECT_EQ(Field(f.id), f.id == c.rejected ? f.standard : f.typed) << "field " << f.id;
+        }
+        EXPECT_TRUE(IsIdleWindow());
+    }
+    EXPECT_EQ(NoteCount(), 0u);
+
+    // Correct the last rejected field: one press starts the click.
+    TypeIntoField(dialog(), IDC_EDIT_BEATS, L"3");
+    TypeIntoField(dialog(), IDC_EDIT_NOTE, L"8");
+    PressStartExpectPlaying();
+    EXPECT_FALSE(HasMessageBox(program_));
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 4; }, 5000));
+    const std::vector<MidiEvent> notes = NotesOf(ReadMidiLog(log_));
+    EXPECT_EQ(KeyOf(notes[0]), 46);
+    EXPECT_EQ(KeyOf(notes[1]), 42);
+    EXPECT_EQ(KeyOf(notes[2]), 42);
+    EXPECT_EQ(KeyOf(notes[3]), 46) << "three beats per bar";
+    // Tempo 60: 600 ms between notes.
+    EXPECT_NEAR(static_cast<double>(notes[3].us - notes[2].us), 600000.0, 30000.0);
+    PressStopExpectIdle();
+}
+
+} // namespace
