@@ -199,6 +199,128 @@ TEST_F(Dialog, OpensWithDefaultsAndEnterStartsAndStopsTheClick) {
     EXPECT_EQ(CheckSessions(ReadMidiLog(log_), nullptr), "");
 }
 
+enum class CloseBy { Escape, AltF4, CloseBox };
+
+// Finds the close box by asking the window what lies under points of its caption row, then
+// clicks it.
+void ClickCloseBox(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    for (int y = rect.top + 2; y < rect.top + 40; y += 2) {
+        for (int x = rect.right - 2; x > rect.right - 60; x -= 2) {
+            DWORD_PTR hit = 0;
+            SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000,
+                                &hit);
+            if (hit == HTCLOSE) {
+                ClickAt(x - 3, y + 2);
+                return;
+            }
+        }
+    }
+    ADD_FAILURE() << "no close box found";
+}
+
+void Close(HWND window, CloseBy how) {
+    switch (how) {
+    case CloseBy::Escape:
+        PressKey(VK_ESCAPE);
+        break;
+    case CloseBy::AltF4:
+        PressKeyCombo(VK_MENU, VK_F4);
+        break;
+    case CloseBy::CloseBox:
+        ClickCloseBox(window);
+        break;
+    }
+}
+
+// Every way of closing, idle and while playing: exit code 0, and silence after it.
+TEST_F(Dialog, ClosesWithExitCodeZeroIdleOrPlaying) {
+    const struct {
+        CloseBy how;
+        bool playing;
+        const char *name;
+    } cases[] = {{CloseBy::Escape, false, "Esc, idle"},
+                 {CloseBy::Escape, true, "Esc, playing"},
+                 {CloseBy::AltF4, false, "Alt+F4, idle"},
+                 {CloseBy::AltF4, true, "Alt+F4, playing"},
+                 {CloseBy::CloseBox, false, "close box, idle"},
+                 {CloseBy::CloseBox, true, "close box, playing"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();
+        if (c.playing) {
+            TypeIntoField(dialog(), IDC_EDIT_BPM, L"1000");
+            PressStartExpectPlaying();
+            ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 2; }, 5000));
+        }
+        Close(dialog(), c.how);
+        EXPECT_EQ(WaitForExit(&program_), 0u);
+        const size_t heard = NoteCount();
+        Sleep(150);
+        EXPECT_EQ(NoteCount(), heard) << "a note after the program ended";
+        const std::vector<MidiEvent> events = ReadMidiLog(log_);
+        EXPECT_EQ(CheckSessions(events, nullptr), "");
+        if (c.playing) {
+            ASSERT_FALSE(events.empty());
+            EXPECT_EQ(events.back().kind, "CLOSE");
+        }
+        CloseProgram(&program_);
+    }
+}
+
+TEST_F(Dialog, CommandLineArgumentsChangeNothing) {
+    Start(L"metronome.exe", L"120 3 8 --bpm=60 /s -h \"C:\\x y\"");
+    EXPECT_EQ(Field(IDC_EDIT_BEATS), L"4");
+    EXPECT_EQ(Field(IDC_EDIT_NOTE), L"4");
+    EXPECT_EQ(Field(IDC_EDIT_BPM), L"90");
+    EXPECT_TRUE(FocusIs(IDOK));
+    PressStartExpectPlaying();
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 2; }, 5000));
+    const std::vector<MidiEvent> notes = NotesOf(ReadMidiLog(log_));
+    EXPECT_NEAR(static_cast<double>(notes[1].us - notes[0].us), 400000.0, 30000.0);
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
+}
+
+TEST_F(Dialog, WithoutTheDialogTemplateShowsTheErrorAndExitsMinusOne) {
+    ASSERT_TRUE(LaunchProgram(L"metronome_nodialog.exe", L"", &program_));
+    const HWND window = WaitForMessageBox(program_);
+    ASSERT_NE(window, nullptr);
+    const Box box = ReadBox(window);
+    EXPECT_EQ(box.caption, kTitle);
+    EXPECT_EQ(box.text, L"初期化に失敗しました。");
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_TRUE(LookOf(box.iconControl) == IconLook::Red) << "not the error icon";
+    ASSERT_TRUE(BringToFront(window));
+    PressKey(VK_RETURN);
+    EXPECT_EQ(WaitForExit(&program_), 0xFFFFFFFFu);
+}
+
+TEST_F(Dialog, WithoutTheIconStillRuns) {
+    Start(L"metronome_noicon.exe");
+    EXPECT_EQ(Field(IDC_EDIT_BPM), L"90");
+    PressStartExpectPlaying();
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 1; }, 5000));
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
+}
+
+// Run only where the prefix has no MIDI output at all.
+TEST_F(Dialog, NoMidiOutputPlaysSilentlyAndStillStopsAndCloses) {
+    Start();
+    PressStartExpectPlaying();
+    Sleep(1000);
+    EXPECT_TRUE(IsPlayingWindow()) << "the window stays in its playing state";
+    EXPECT_EQ(NoteCount(), 0u);
+    PressStopExpectIdle();
+    PressStartExpectPlaying();
+    PressStopExpectIdle();
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
+    EXPECT_TRUE(ReadMidiLog(log_).empty());
+}
+
 struct BadInput {
     const wchar_t *bpm;
     const wchar_t *beats;
