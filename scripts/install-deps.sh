@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libgtest-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386
+  wine wine32:i386 fonts-wine
   xvfb xdotool imagemagick fonts-noto-cjk x11-utils
   icoutils llvm zip python3
   clang libclang-rt-14-dev clang-tidy cppcheck clang-format

@@ -2,8 +2,12 @@
 # A Wine session for tests and for running the program: one prefix (WINEPREFIX), a persistent
 # wineserver and, unless a real display is wanted, a private Xvfb display.
 #   wine-session.sh run PROGRAM [ARGS...]   prepare what is missing, then run PROGRAM under Wine
+#   wine-session.sh prepare                 only prepare (prefix, display, server)
+#   wine-session.sh display                 print the display the programs use
 #   wine-session.sh shutdown                end the prefix's processes and its Xvfb
-# Environment: WINEPREFIX (required); WINE_USE_DISPLAY=1 keeps the caller's DISPLAY;
+# Environment: WINEPREFIX (required); WINE_USE_DISPLAY=1 keeps the caller's DISPLAY and lets
+# its window manager draw the captions (otherwise a private Xvfb and a Wine virtual desktop);
+# WINE_QUIET_ALSA=1 points ALSA at an empty configuration (tests: no sound card here);
 # WINE_RUN_DLLOVERRIDES is added to the DLL overrides; WINE_RUN_DIRECT_OUTPUT=1 lets the
 # program write straight to our output (for interactive use).
 set -euo pipefail
@@ -15,8 +19,10 @@ mkdir -p "$state"
 export WINEDEBUG=-all
 export WINEARCH=win32
 export LANG=ja_JP.UTF-8
-# Without a sound card ALSA only complains; point it at a configuration with nothing in it.
-export ALSA_CONFIG_PATH="$here/alsa-null.conf"
+if [ "${WINE_QUIET_ALSA:-0}" = 1 ]; then
+    # Without a sound card ALSA only complains; point it at a configuration with nothing in it.
+    export ALSA_CONFIG_PATH="$here/alsa-null.conf"
+fi
 overrides="mscoree,mshtml="
 [ -n "${WINE_RUN_DLLOVERRIDES:-}" ] && overrides="$overrides;$WINE_RUN_DLLOVERRIDES"
 export WINEDLLOVERRIDES="$overrides"
@@ -29,7 +35,7 @@ start_display() {
     local n
     for n in $(seq 91 199); do
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
         echo $! >"$state/xvfb.pid"
         for _ in $(seq 1 100); do
             if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
@@ -44,30 +50,52 @@ start_display() {
     return 1
 }
 
+own_display() {
+    [ "${WINE_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]
+}
+
 prepare() {
-    if [ "${WINE_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+    if own_display; then
         display_running || start_display
         DISPLAY="$(cat "$state/display")"
         export DISPLAY
     fi
     if [ ! -f "$WINEPREFIX/.metronome-ready" ]; then
-        setsid wineserver -p </dev/null >/dev/null 2>&1 || true
-        wineboot -i </dev/null >/dev/null 2>&1 || true
-        # A crash must fail the test, not wait on a dialog; a virtual desktop draws captions.
+        setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+        wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+        # Creating the prefix goes on in the background for a while; wait for it to finish.
+        for _ in $(seq 1 600); do
+            pgrep -f 'wineboot.exe' >/dev/null 2>&1 || break
+            sleep 0.1
+        done
+        # A crash must fail the test, not wait on a dialog.
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-            </dev/null >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
-            </dev/null >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f \
-            </dev/null >/dev/null 2>&1
+            </dev/null >/dev/null 2>&1 9>&-
+        if own_display; then
+            # No window manager on a private display: a Wine virtual desktop draws the captions.
+            wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+                </dev/null >/dev/null 2>&1 9>&-
+            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f \
+                </dev/null >/dev/null 2>&1 9>&-
+        fi
         touch "$WINEPREFIX/.metronome-ready"
     fi
     # A persistent server: no linger per program, and its helpers never hold our pipes. When
     # one already runs for the prefix this returns at once.
-    setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+    setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
 }
 
 case "${1:-}" in
+display)
+    # Prints the display the session's programs use.
+    if own_display; then cat "$state/display" 2>/dev/null; else echo "$DISPLAY"; fi
+    ;;
+prepare)
+    exec 9>"$state/lock"
+    flock 9
+    prepare
+    flock -u 9
+    ;;
 run)
     shift
     exec 9>"$state/lock"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes the screenshots in docs/ from the real program under Wine: idle, playing, and a warning.
+# Builds the program first; keys are typed with xdotool as a user would.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+"$root/scripts/install-deps.sh" >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target metronome >/dev/null
+
+export WINEPREFIX="$root/build/wine-screenshots"
+export WINE_QUIET_ALSA=1
+export WINE_RUN_DIRECT_OUTPUT=1
+unset WINE_USE_DISPLAY
+session="$root/scripts/wine-session.sh"
+"$session" prepare
+display="$("$session" display)"
+trap '"$session" shutdown' EXIT
+
+shot() { # shot NAME: the dialog and what is around it, cropped from the virtual desktop
+    sleep 0.7
+    DISPLAY="$display" import -window root -crop 400x230+120+125 +repage "docs/$1.png"
+    echo "screenshots: docs/$1.png"
+}
+keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
+
+"$session" run "$root/build/windows/metronome.exe" &
+for _ in $(seq 1 60); do
+    sleep 0.5
+    DISPLAY="$display" import -window root /tmp/metronome-probe.png
+    [ "$(identify -format %k /tmp/metronome-probe.png)" -gt 20 ] && break
+done
+mkdir -p docs
+shot idle
+keys Return
+shot playing
+keys Return
+# Tab from the button to the tempo field (beats, note value, tempo), type 0 and press Enter.
+keys Tab Tab Tab 0 Return
+shot warning
+keys Return Escape
+wait
