@@ -32,6 +32,9 @@ for _ in $(seq 1 60); do
 done
 mkdir -p docs
 shot idle
+# The title bar with the program's icon, four times larger.
+convert docs/idle.png -crop 250x24+73+37 +repage -scale 400% docs/titlebar.png
+echo "screenshots: docs/titlebar.png"
 keys Return
 shot playing
 keys Return

@@ -1,0 +1,176 @@
+#!/usr/bin/python3
+"""Checks what the built executable carries: every resource (type, name, language), the icon,
+both manifests, the version block, the dialog template, and the DLLs it imports.
+
+Usage: check_executable.py PROGRAM.exe   (needs Debian's python3-pefile)
+"""
+import struct
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+
+import pefile
+
+EXE = None
+RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
+NEUTRAL, EN_US = 0, 1033
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'comctl32.dll', 'ole32.dll', 'winmm.dll',
+               'msvcrt.dll', 'gdi32.dll', 'advapi32.dll'}
+
+
+def load():
+    pe = pefile.PE(EXE)
+    resources = {}
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in rtype.directory.entries:
+            key = str(name.name) if name.name is not None else name.id
+            for lang in name.directory.entries:
+                entry = lang.data.struct
+                data = pe.get_data(entry.OffsetToData, entry.Size)
+                resources[(rtype.id, key, lang.id)] = data
+    return pe, resources
+
+
+class Resources(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe, cls.res = load()
+
+    def test_exactly_the_expected_resources(self):
+        self.assertEqual(sorted(self.res.keys(), key=str), sorted([
+            (RT_ICON, 1, NEUTRAL),
+            (RT_DIALOG, 'IDD_MAINWINDOW', NEUTRAL),
+            (RT_GROUP_ICON, 'IDC_ICON', NEUTRAL),
+            (RT_VERSION, 1, NEUTRAL),
+            (RT_MANIFEST, 1, NEUTRAL),
+            (RT_MANIFEST, 1, EN_US),
+        ], key=str))
+
+    def test_icon_is_one_32x32_16_colour_image(self):
+        group = self.res[(RT_GROUP_ICON, 'IDC_ICON', NEUTRAL)]
+        reserved, kind, count = struct.unpack_from('<HHH', group)
+        self.assertEqual((reserved, kind, count), (0, 1, 1))
+        w, h, colours, _, planes, bits, size, icon_id = struct.unpack_from('<BBBBHHIH', group, 6)
+        self.assertEqual((w, h, colours, planes, bits, icon_id), (32, 32, 16, 1, 4, 1))
+        image = self.res[(RT_ICON, 1, NEUTRAL)]
+        self.assertEqual(size, len(image))
+        hdr, iw, ih, iplanes, ibits = struct.unpack_from('<IiiHH', image)
+        self.assertEqual((hdr, iw, ih, iplanes, ibits), (40, 32, 64, 1, 4))
+
+    def manifest(self, lang):
+        text = self.res[(RT_MANIFEST, 1, lang)].decode('utf-8')
+        return ET.fromstring(text)
+
+    def test_manifests(self):
+        ns = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3'}
+        for lang in (NEUTRAL, EN_US):
+            with self.subTest(lang=lang):
+                root = self.manifest(lang)
+                children = [c.tag.split('}')[1] for c in root]
+                self.assertEqual(children[:3], ['assemblyIdentity', 'description', 'dependency'])
+                ident = root.find('v1:assemblyIdentity', ns)
+                self.assertEqual(ident.get('version'), '2.0.0.0')
+                self.assertEqual(ident.get('processorArchitecture'), '*')
+                self.assertIsNone(ident.get('type'))
+                self.assertTrue(ident.get('name'))
+                self.assertTrue(root.find('v1:description', ns).text)
+                dep = root.find('v1:dependency/v1:dependentAssembly/v1:assemblyIdentity', ns)
+                self.assertEqual(dict(dep.attrib), {
+                    'type': 'win32', 'name': 'Microsoft.Windows.Common-Controls',
+                    'version': '6.0.0.0', 'processorArchitecture': '*',
+                    'publicKeyToken': '6595b64144ccf1df', 'language': '*'})
+                level = root.find('.//v3:requestedExecutionLevel', ns)
+                if lang == NEUTRAL:
+                    self.assertIsNone(root.find('v3:trustInfo', ns))
+                else:
+                    self.assertEqual(level.get('level'), 'asInvoker')
+                    self.assertEqual(level.get('uiAccess'), 'false')
+
+    def test_version_block(self):
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x00020000, 0))
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x00020000, 0))
+        self.assertEqual((fixed.FileFlagsMask, fixed.FileFlags), (0, 0))
+        self.assertEqual(fixed.FileOS, 0x00040004)
+        self.assertEqual((fixed.FileType, fixed.FileSubtype), (1, 0))
+        self.assertEqual((fixed.FileDateMS, fixed.FileDateLS), (0, 0))
+        infos = {fi.Key: fi for fi in self.pe.FileInfo[0]}
+        tables = infos[b'StringFileInfo'].StringTable
+        self.assertEqual([t.LangID for t in tables], [b'041103a4'])
+        entries = [(k.decode(), v.decode()) for k, v in tables[0].entries.items()]
+        self.assertEqual([k for k, _ in entries], [
+            'CompanyName', 'FileDescription', 'FileVersion', 'LegalCopyright',
+            'OriginalFilename', 'ProductName', 'ProductVersion'])
+        values = dict(entries)
+        self.assertEqual(values['FileDescription'], 'ドラム音色のメトロノーム')
+        self.assertEqual(values['FileVersion'], '2,0,0,0')
+        self.assertEqual(values['ProductVersion'], '2,0,0,0')
+        self.assertEqual(values['ProductName'], 'ぱたぽこりん')
+        for key in ('CompanyName', 'LegalCopyright', 'OriginalFilename'):
+            self.assertTrue(values[key], key)
+        self.assertEqual(infos[b'VarFileInfo'].Var[0].entry, {b'Translation': '0x0411 0x03a4'})
+
+    def test_dialog_template(self):
+        data = self.res[(RT_DIALOG, 'IDD_MAINWINDOW', NEUTRAL)]
+        ver, sig, helpid, exstyle, style, count, x, y, cx, cy = struct.unpack_from(
+            '<HHIIIHhhhh', data)
+        self.assertEqual((ver, sig, helpid, exstyle), (1, 0xFFFF, 0, 0))
+        WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0xC00000, 0x80000
+        DS_SETFONT, DS_CENTER = 0x40, 0x800
+        self.assertEqual(style, WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_SETFONT |
+                         DS_CENTER)
+        self.assertEqual((count, x, y, cx, cy), (7, 0, 0, 140, 60))
+        pos = 26
+
+        def sz_or_ord(pos):
+            if struct.unpack_from('<H', data, pos)[0] == 0xFFFF:
+                return struct.unpack_from('<H', data, pos + 2)[0], pos + 4
+            end = pos
+            while struct.unpack_from('<H', data, end)[0] != 0:
+                end += 2
+            return data[pos:end].decode('utf-16-le'), end + 2
+
+        menu, pos = sz_or_ord(pos)
+        cls, pos = sz_or_ord(pos)
+        caption, pos = sz_or_ord(pos)
+        self.assertEqual((menu, cls), ('', ''))
+        self.assertTrue(caption.startswith('ぱたぽこりん - ') and len(caption) > 9, caption)
+        point, weight, italic, charset = struct.unpack_from('<HHBB', data, pos)
+        self.assertEqual((point, weight, italic, charset), (9, 0, 0, 1))
+        face, pos = sz_or_ord(pos + 6)
+        self.assertEqual(face, 'System')
+        CHILD_VIS = 0x50000000
+        TAB, GROUP, BORDER = 0x10000, 0x20000, 0x800000
+        edit = CHILD_VIS | BORDER | TAB | 0x80  # ES_AUTOHSCROLL
+        expected = [
+            (1, 0x80, '開始', (45, 40, 50, 14), CHILD_VIS | TAB | 0x1),  # BS_DEFPUSHBUTTON
+            (1001, 0x81, '', (45, 4, 25, 12), edit),
+            (1002, 0x81, '', (81, 4, 25, 12), edit),
+            (1000, 0x81, '', (45, 22, 25, 12), edit),
+            (2000, 0x82, 'BPM', (23, 24, 15, 12), CHILD_VIS | GROUP),  # SS_LEFT
+            (2001, 0x82, '拍子', (23, 6, 20, 12), CHILD_VIS | GROUP),
+            (2002, 0x82, '/', (71, 6, 8, 12), CHILD_VIS | GROUP | 0x1),  # SS_CENTER
+        ]
+        for want in expected:
+            pos = (pos + 3) & ~3
+            helpid, exstyle, style, x, y, cx, cy, cid = struct.unpack_from('<IIIhhhhI', data, pos)
+            ctl_class, pos = sz_or_ord(pos + 24)
+            text, pos = sz_or_ord(pos)
+            extra = struct.unpack_from('<H', data, pos)[0]
+            pos += 2 + extra
+            with self.subTest(control=want[0]):
+                self.assertEqual((cid, ctl_class, text, (x, y, cx, cy), style),
+                                 want)
+                self.assertEqual((helpid, exstyle), (0, 0))
+
+    def test_imports_only_system_dlls(self):
+        dlls = {e.dll.decode().lower() for e in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertLessEqual(dlls, SYSTEM_DLLS, 'imports beyond the system DLLs')
+        print(f'\n{EXE}: imports {", ".join(sorted(dlls))}', file=sys.stderr)
+
+
+if __name__ == '__main__':
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    EXE = sys.argv.pop(1)
+    unittest.main(verbosity=2)
