@@ -10,8 +10,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitCommonControls();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED); // nothing else uses COM; result not needed
     g_hInstance = instance;
-    const INT_PTR result =
-        DialogBoxParamW(instance, L"IDD_MAINWINDOW", nullptr, MainDialogProc, 0);
+    const INT_PTR result = DialogBoxParamW(instance, L"IDD_MAINWINDOW", nullptr, MainDialogProc, 0);
     if (result >= 1) {
         return 0;
     }

@@ -40,7 +40,8 @@ unsigned __stdcall BeatClockThread(void *argument) {
     TIMECAPS caps = {0, 0};
     const TempoSettings *settings = static_cast<const TempoSettings *>(argument);
     // A zero tempo has no period; the dialog never passes one, but dividing by it would crash.
-    if (settings == nullptr || settings->bpm == 0 || timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
+    if (settings == nullptr || settings->bpm == 0 ||
+        timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
         timeBeginPeriod(caps.wPeriodMin) != TIMERR_NOERROR) {
         _endthreadex(kExitFailed);
         return kExitFailed;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds natively and for Windows, and runs every
-# test (natively, then the Windows build under Wine). Ends with CTest's summary.
+# The test command: installs what is missing, builds natively (plain and with sanitizers) and
+# for Windows, and runs every test: natively, the fuzz run, then the Windows build under Wine
+# with the static checks. Ends with CTest's summary.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -17,7 +18,13 @@ cmake --preset host
 cmake --build --preset host
 ctest --preset host -j2
 
-echo "== Windows build: the program, its tests under Wine"
+echo "== sanitize build: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,"
+echo "   and a bounded fuzz run of the field check"
+cmake --preset sanitize
+cmake --build --preset sanitize
+ctest --preset sanitize -j2
+
+echo "== Windows build: the program, its tests under Wine, static checks"
 cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows

@@ -26,9 +26,9 @@ extern const FieldRule kFieldRules[kFieldCount];
 const size_t kFieldMessageCapacity = 128;
 
 struct FieldCheck {
-    int accepted;            // 1: value holds the field's value; 0: rejected
-    uint32_t value;          // 1..limit when accepted
-    const FieldRule *field;  // the field checked: its control and default text
+    int accepted;                           // 1: value holds the field's value; 0: rejected
+    uint32_t value;                         // 1..limit when accepted
+    const FieldRule *field;                 // the field checked: its control and default text
     wchar_t message[kFieldMessageCapacity]; // the warning when rejected, else empty
 };
 

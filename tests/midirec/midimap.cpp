@@ -21,11 +21,11 @@ void Record(const char *event, DWORD_PTR value, bool withValue) {
         return;
     }
     char line[96];
-    int size = withValue ? std::snprintf(line, sizeof(line), "%lld %lu %s %08lx\n", now,
-                                         GetCurrentProcessId(), event,
-                                         static_cast<unsigned long>(value))
-                         : std::snprintf(line, sizeof(line), "%lld %lu %s\n", now,
-                                         GetCurrentProcessId(), event);
+    int size =
+        withValue
+            ? std::snprintf(line, sizeof(line), "%lld %lu %s %08lx\n", now, GetCurrentProcessId(),
+                            event, static_cast<unsigned long>(value))
+            : std::snprintf(line, sizeof(line), "%lld %lu %s\n", now, GetCurrentProcessId(), event);
     HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

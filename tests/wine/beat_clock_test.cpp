@@ -32,8 +32,9 @@ class BeatClock : public ::testing::Test {
         DeleteFileW(log_.c_str());
     }
 
-    // Starts the clock, lets it play for playMs, stops it and waits for it.
-    ClockRun Run(uint32_t bpm, uint32_t beats, DWORD playMs) {
+    // Starts the clock, lets it play for playMs after it opened the output (or from the start,
+    // when fromOpen is false), stops it and waits for it.
+    ClockRun Run(uint32_t bpm, uint32_t beats, DWORD playMs, bool fromOpen = true) {
         TempoSettings settings;
         ClearTempoSettings(&settings);
         settings.bpm = bpm;
@@ -48,6 +49,11 @@ class BeatClock : public ::testing::Test {
         if (thread == nullptr) {
             return run;
         }
+        // The first open in a fresh Wine prefix can take a second; time the play from it.
+        if (fromOpen) {
+            const size_t opensBefore = opens_;
+            EXPECT_TRUE(WaitForOpens(opensBefore + 1)) << "the output was never opened";
+        }
         Sleep(playMs);
         run.stopUs = NowMicroseconds();
         settings.running.store(0);
@@ -56,8 +62,26 @@ class BeatClock : public ::testing::Test {
         GetExitCodeThread(thread, &run.exitCode);
         CloseHandle(thread);
         run.events = ReadMidiLog(log_);
+        opens_ = CountOf(run.events, "OPEN");
         return run;
     }
+
+    static size_t CountOf(const std::vector<MidiEvent> &events, const char *kind) {
+        return static_cast<size_t>(std::count_if(
+            events.begin(), events.end(), [&](const MidiEvent &e) { return e.kind == kind; }));
+    }
+
+    bool WaitForOpens(size_t count) {
+        for (int i = 0; i < 1000; ++i) {
+            if (CountOf(ReadMidiLog(log_), "OPEN") >= count) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+
+    size_t opens_ = 0; // OPEN events in the log so far
 
     std::wstring log_;
 };
@@ -86,6 +110,7 @@ TEST_F(BeatClock, PlaysTheBarPatternAndStartsEveryRunOnTheAccent) {
         EXPECT_EQ(CheckSessions(run.events, &sessions), "");
         EXPECT_EQ(sessions, 1u);
         DeleteFileW(log_.c_str());
+        opens_ = 0;
     }
 }
 
@@ -139,8 +164,8 @@ TEST_F(BeatClock, StopSeenBeforeTheFirstPeriodGivesNoNote) {
 }
 
 TEST_F(BeatClock, NullArgumentFails) {
-    HANDLE thread = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, BeatClockThread, nullptr, 0, nullptr));
+    HANDLE thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, BeatClockThread, nullptr, 0, nullptr));
     ASSERT_NE(thread, nullptr);
     ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     DWORD code = 0;
@@ -182,7 +207,7 @@ TEST_F(BeatClock, StressStartStopAtTheShortestPeriod) {
     const long long began = NowMicroseconds();
     for (int i = 0; i < kCycles; ++i) {
         const DWORD playMs = i % 4 == 0 ? 0 : static_cast<DWORD>(wait(random));
-        const ClockRun run = Run(1000, 4, playMs);
+        const ClockRun run = Run(1000, 4, playMs, playMs != 0);
         ASSERT_EQ(run.exitCode, 0u) << "cycle " << i;
         slowestStop = std::max(slowestStop, run.stopTookUs);
     }

@@ -255,7 +255,7 @@ TEST_F(Dialog, ClosesWithExitCodeZeroIdleOrPlaying) {
         SCOPED_TRACE(c.name);
         Start();
         if (c.playing) {
-            TypeIntoField(dialog(), IDC_EDIT_BPM, L"1000");
+            ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BPM, L"1000"));
             PressStartExpectPlaying();
             ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 2; }, 5000));
         }
@@ -330,7 +330,7 @@ struct BadInput {
     const wchar_t *bpm;
     const wchar_t *beats;
     const wchar_t *note;
-    int rejected;          // the field reported and reset
+    int rejected; // the field reported and reset
     std::wstring message;
 };
 
@@ -358,14 +358,11 @@ TEST_F(Dialog, RejectsBadInputWithTheFieldsWarningThenFocusAndDefault) {
     };
     Start();
     for (const BadInput &c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.bpm) + L" | " + c.beats + L" / " +
-                                              c.note));
-        TypeIntoField(dialog(), IDC_EDIT_BPM, c.bpm);
-        TypeIntoField(dialog(), IDC_EDIT_BEATS, c.beats);
-        TypeIntoField(dialog(), IDC_EDIT_NOTE, c.note);
-        ASSERT_EQ(Field(IDC_EDIT_BPM), c.bpm) << "typing did not reach the field";
-        ASSERT_EQ(Field(IDC_EDIT_BEATS), c.beats);
-        ASSERT_EQ(Field(IDC_EDIT_NOTE), c.note);
+        SCOPED_TRACE(
+            ::testing::PrintToString(std::wstring(c.bpm) + L" | " + c.beats + L" / " + c.note));
+        ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BPM, c.bpm));
+        ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BEATS, c.beats));
+        ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_NOTE, c.note));
         PressKey(VK_RETURN);
         ExpectWarning(c.message);
         ASSERT_TRUE(WaitUntil([&] { return FocusIs(c.rejected); }, 3000))
@@ -385,8 +382,8 @@ TEST_F(Dialog, RejectsBadInputWithTheFieldsWarningThenFocusAndDefault) {
     EXPECT_EQ(NoteCount(), 0u);
 
     // Correct the last rejected field: one press starts the click.
-    TypeIntoField(dialog(), IDC_EDIT_BEATS, L"3");
-    TypeIntoField(dialog(), IDC_EDIT_NOTE, L"8");
+    ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BEATS, L"3"));
+    ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_NOTE, L"8"));
     PressStartExpectPlaying();
     EXPECT_FALSE(HasMessageBox(program_));
     ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 4; }, 5000));

@@ -11,10 +11,10 @@
 #include <vector>
 
 struct MidiEvent {
-    long long us = 0;       // QueryPerformanceCounter time in microseconds
-    unsigned long pid = 0;  // process that sent it
-    std::string kind;       // OPEN, DATA, RESET or CLOSE
-    uint32_t data = 0;      // the short message, for DATA
+    long long us = 0;      // QueryPerformanceCounter time in microseconds
+    unsigned long pid = 0; // process that sent it
+    std::string kind;      // OPEN, DATA, RESET or CLOSE
+    uint32_t data = 0;     // the short message, for DATA
 };
 
 // A fresh, empty log file in the temporary folder, and MIDIREC_LOG pointing at it so that this

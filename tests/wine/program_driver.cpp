@@ -68,8 +68,8 @@ bool LaunchProgram(const std::wstring &exe, const std::wstring &arguments, Progr
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     *program = Program();
-    return CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &program->process) != 0;
+    return CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &program->process) != 0;
 }
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs) {
@@ -180,12 +180,25 @@ void ClickWindow(HWND window) {
     ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
-void TypeIntoField(HWND dialog, int controlId, const std::wstring &text) {
-    ClickWindow(GetDlgItem(dialog, controlId));
-    PressKey(VK_END);
-    PressKeyCombo(VK_SHIFT, VK_HOME);
-    PressKey(VK_DELETE);
-    TypeText(text);
+bool TypeIntoField(HWND dialog, int controlId, const std::wstring &text) {
+    // Input is real, so it goes wherever the focus really is: wait for each step to land
+    // before the next, and try again when a click was lost (a busy, freshly made prefix).
+    HWND field = GetDlgItem(dialog, controlId);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        BringToFront(dialog);
+        ClickWindow(field);
+        if (!WaitUntil([&] { return FocusedWindow(dialog) == field; }, 1000)) {
+            continue;
+        }
+        PressKey(VK_END);
+        PressKeyCombo(VK_SHIFT, VK_HOME);
+        PressKey(VK_DELETE);
+        TypeText(text);
+        if (WaitUntil([&] { return WindowText(field) == text; }, 2000)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::wstring WindowText(HWND window) {

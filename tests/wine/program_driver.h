@@ -49,8 +49,9 @@ void TypeText(const std::wstring &text); // each character as Unicode input
 void ClickWindow(HWND window);
 void ClickAt(int x, int y);
 
-// Replaces an edit field's text by clicking into it, selecting all and typing.
-void TypeIntoField(HWND dialog, int controlId, const std::wstring &text);
+// Replaces an edit field's text by clicking into it, selecting all and typing. Returns whether
+// the field then holds the text.
+bool TypeIntoField(HWND dialog, int controlId, const std::wstring &text);
 
 std::wstring WindowText(HWND window);
 std::wstring ControlText(HWND dialog, int controlId);
