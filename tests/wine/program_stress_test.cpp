@@ -1,0 +1,233 @@
+// A bounded stress run through the real executable: many start/stop presses at the shortest
+// period, rejected input between starts, Enter held down, closes while playing. Nothing may
+// crash or hang, every MIDI open must be closed with no note after its reset, and the process's
+// handles and memory must stay flat. METRONOME_STRESS_SECONDS sets the length (default 20).
+#include "midi_log.h"
+#include "program_driver.h"
+#include "res/resource_ids.h"
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Reading {
+    DWORD handles = 0;
+    DWORD threads = 0;
+    SIZE_T workingSet = 0;
+    SIZE_T privateBytes = 0;
+};
+
+// The system's handle table, for where GetProcessHandleCount answers nothing (Wine).
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+DWORD HandlesOf(HANDLE process) {
+    DWORD count = 0;
+    if (GetProcessHandleCount(process, &count) && count != 0) {
+        return count;
+    }
+    typedef NTSTATUS(NTAPI * QueryFn)(ULONG, PVOID, ULONG, PULONG);
+    QueryFn query = reinterpret_cast<QueryFn>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    const ULONG kSystemHandleInformation = 16;
+    if (query == nullptr || query(kSystemHandleInformation, buffer.data(),
+                                  static_cast<ULONG>(buffer.size()), &needed) != 0) {
+        return 0;
+    }
+    const ULONG entries = *reinterpret_cast<ULONG *>(buffer.data());
+    const HandleEntry *entry =
+        reinterpret_cast<const HandleEntry *>(buffer.data() + sizeof(void *));
+    const DWORD pid = GetProcessId(process);
+    for (ULONG i = 0; i < entries; ++i) {
+        count += entry[i].ownerPid == pid ? 1 : 0;
+    }
+    return count;
+}
+
+DWORD ThreadsOf(HANDLE process) {
+    const DWORD pid = GetProcessId(process);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    DWORD count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == pid ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+Reading Read(HANDLE process) {
+    Reading r;
+    r.handles = HandlesOf(process);
+    r.threads = ThreadsOf(process);
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
+                             sizeof(counters))) {
+        r.workingSet = counters.WorkingSetSize;
+        r.privateBytes = counters.PrivateUsage;
+    }
+    return r;
+}
+
+bool Responsive(HWND window) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &result) != 0;
+}
+
+bool IsIdle(HWND dialog) {
+    return ControlText(dialog, IDOK) == L"開始" &&
+           IsWindowEnabled(GetDlgItem(dialog, IDC_EDIT_BPM));
+}
+
+bool IsPlaying(HWND dialog) {
+    return ControlText(dialog, IDOK) == L"停止" &&
+           !IsWindowEnabled(GetDlgItem(dialog, IDC_EDIT_BPM));
+}
+
+class ProgramStress : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        CloseProgram(&program_);
+    }
+
+    void Launch() {
+        ASSERT_TRUE(LaunchProgram(L"metronome.exe", L"", &program_));
+        program_.dialog = WaitForMainDialog(program_);
+        ASSERT_NE(program_.dialog, nullptr);
+        ASSERT_TRUE(BringToFront(program_.dialog));
+        ASSERT_TRUE(TypeIntoField(program_.dialog, IDC_EDIT_BPM, L"1000"));
+        PressKey(VK_TAB); // focus back on a button-less field is fine: Enter still presses it
+    }
+
+    void Toggle(bool toPlaying) {
+        BringToFront(program_.dialog);
+        PressKey(VK_RETURN);
+        const HWND dialog = program_.dialog;
+        ASSERT_TRUE(WaitUntil([&] { return toPlaying ? IsPlaying(dialog) : IsIdle(dialog); }, 5000))
+            << (toPlaying ? "did not start" : "did not stop");
+        ++presses_;
+    }
+
+    Program program_;
+    int presses_ = 0;
+};
+
+TEST_F(ProgramStress, StartStopRejectHoldAndCloseStayClean) {
+    const char *setting = std::getenv("METRONOME_STRESS_SECONDS");
+    const long long seconds = setting != nullptr ? std::atoll(setting) : 20;
+    const std::wstring log = UseFreshMidiLog(L"stress");
+    std::mt19937 random(2026);
+    std::uniform_int_distribution<int> playMs(0, 150);
+
+    Launch();
+    // Warm up before the first reading: Wine maps fonts and caches on first use.
+    for (int i = 0; i < 5; ++i) {
+        Toggle(true);
+        Sleep(80);
+        Toggle(false);
+    }
+    Sleep(300);
+    const Reading first = Read(program_.process.hProcess);
+    Reading last = first;
+    int cycles = 0, rejections = 0, holds = 0, closes = 0, launches = 1;
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (GetTickCount64() < end) {
+        ++cycles;
+        Toggle(true);
+        Sleep(static_cast<DWORD>(playMs(random)));
+        ASSERT_TRUE(Responsive(program_.dialog)) << "the dialog hangs while playing";
+        if (cycles % 25 == 0) {
+            // Close while playing, then start a new program.
+            PressKey(VK_ESCAPE);
+            ASSERT_EQ(WaitForExit(&program_), 0u) << "close while playing";
+            CloseProgram(&program_);
+            ++closes;
+            Launch();
+            ++launches;
+            continue;
+        }
+        Toggle(false);
+        if (cycles % 10 == 0) {
+            ASSERT_TRUE(TypeIntoField(program_.dialog, IDC_EDIT_BEATS, L"0"));
+            PressKey(VK_RETURN);
+            const HWND box = WaitForMessageBox(program_);
+            ASSERT_NE(box, nullptr) << "no warning for a zero bar length";
+            BringToFront(box);
+            PressKey(VK_RETURN);
+            ASSERT_TRUE(WaitUntil([&] { return !HasMessageBox(program_); }, 5000));
+            ASSERT_EQ(ControlText(program_.dialog, IDC_EDIT_BEATS), L"4");
+            ++rejections;
+        }
+        if (cycles % 15 == 0) {
+            // Enter held down: the keyboard repeats it; whatever number of presses that makes,
+            // the window ends in one of its two states, and one more press may be needed.
+            BringToFront(program_.dialog);
+            INPUT down = {};
+            down.type = INPUT_KEYBOARD;
+            down.ki.wVk = VK_RETURN;
+            for (int repeat = 0; repeat < 9; ++repeat) {
+                SendInput(1, &down, sizeof(INPUT));
+                Sleep(35);
+            }
+            INPUT up = down;
+            up.ki.dwFlags = KEYEVENTF_KEYUP;
+            SendInput(1, &up, sizeof(INPUT));
+            const HWND dialog = program_.dialog;
+            ASSERT_TRUE(WaitUntil([&] { return IsIdle(dialog) || IsPlaying(dialog); }, 5000));
+            presses_ += 9;
+            if (IsPlaying(program_.dialog)) {
+                Toggle(false);
+            }
+            ++holds;
+        }
+        if (launches == 1) {
+            last = Read(program_.process.hProcess);
+            EXPECT_LE(last.threads, first.threads + 1) << "a beat-clock thread outlived its stop";
+        }
+    }
+    Sleep(300);
+    const Reading settled = Read(program_.process.hProcess);
+    PressKey(VK_ESCAPE);
+    ASSERT_EQ(WaitForExit(&program_), 0u);
+
+    const std::vector<MidiEvent> events = ReadMidiLog(log);
+    size_t sessions = 0;
+    EXPECT_EQ(CheckSessions(events, &sessions), "");
+    const size_t notes = NotesOf(events).size();
+    std::printf(
+        "stress: %lld s, %d cycles, %d presses, %d rejections, %d holds, %d closes while "
+        "playing, %zu MIDI sessions, %zu notes\n"
+        "stress: first program: handles %lu -> %lu, threads %lu -> %lu, working set %.1f -> "
+        "%.1f MiB, private %.1f -> %.1f MiB; last program settled: handles %lu\n",
+        seconds, cycles, presses_, rejections, holds, closes, sessions, notes, first.handles,
+        last.handles, first.threads, last.threads,
+        static_cast<double>(first.workingSet) / 1048576.0,
+        static_cast<double>(last.workingSet) / 1048576.0,
+        static_cast<double>(first.privateBytes) / 1048576.0,
+        static_cast<double>(last.privateBytes) / 1048576.0, settled.handles);
+    EXPECT_GT(notes, 0u);
+    // Flat: a handle or a thread lost per cycle would show as dozens over the run.
+    EXPECT_LE(last.handles, first.handles + 8);
+    EXPECT_LE(last.privateBytes, first.privateBytes + 4 * 1048576);
+    EXPECT_LE(last.workingSet, first.workingSet + 8 * 1048576);
+}
+
+} // namespace
