@@ -12,6 +12,11 @@ packages=(
   clang libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
 
+# The timing benchmark also plots and renders a listening sample.
+if [ "${1:-}" = --bench ]; then
+  packages+=(gnuplot-nox fluidsynth timgm6mb-soundfont gcc)
+fi
+
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 

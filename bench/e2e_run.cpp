@@ -1,0 +1,52 @@
+// One run of the real executable for the timing report: started, the tempo typed, Enter
+// pressed as a user would, left to play, Enter again, closed. The recording mapper logs the
+// notes; this program logs when it pressed the keys.
+//   e2e_run OUT_FOLDER SECONDS TEMPO
+#include "../tests/midirec/microseconds.h"
+#include "program_driver.h"
+#include "res/resource_ids.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char **argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: e2e_run OUT_FOLDER SECONDS TEMPO\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    const DWORD seconds = static_cast<DWORD>(std::atoi(argv[2]));
+    const std::string tempo = argv[3];
+    const std::string log = folder + "\\e2e-" + tempo + ".log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("MIDIREC_LOG", log.c_str());
+
+    Program program;
+    if (!LaunchProgram(L"metronome.exe", L"", &program) ||
+        (program.dialog = WaitForMainDialog(program)) == nullptr) {
+        std::fprintf(stderr, "e2e_run: the program did not start\n");
+        return 1;
+    }
+    BringToFront(program.dialog);
+    if (!TypeIntoField(program.dialog, IDC_EDIT_BPM, std::wstring(tempo.begin(), tempo.end()))) {
+        std::fprintf(stderr, "e2e_run: could not type the tempo\n");
+        CloseProgram(&program);
+        return 1;
+    }
+    const long long started = NowMicroseconds();
+    PressKey(VK_RETURN);
+    Sleep(seconds * 1000);
+    const long long stopped = NowMicroseconds();
+    PressKey(VK_RETURN);
+    WaitUntil([&] { return ControlText(program.dialog, IDOK) == L"開始"; }, 5000);
+    PressKey(VK_ESCAPE);
+    const DWORD code = WaitForExit(&program);
+    CloseProgram(&program);
+    FILE *keys = std::fopen((folder + "\\e2e-" + tempo + "-keys.txt").c_str(), "w");
+    if (keys != nullptr) {
+        std::fprintf(keys, "start %lld\nstop %lld\nexit %lu\n", started, stopped, code);
+        std::fclose(keys);
+    }
+    return code == 0 ? 0 : 1;
+}

@@ -1,0 +1,223 @@
+#!/usr/bin/python3
+"""Turns the recorded runs into the timing report: docs/benchmark.md with the figures and
+their ratios to the native ticker, PNG plots made with gnuplot, and a listening sample.
+
+Usage: report.py OUT_FOLDER SECONDS TEMPO...
+BENCH_NAME (default "benchmark") names the report and prefixes its plots.
+"""
+import os
+import statistics
+import struct
+import subprocess
+import sys
+import datetime
+import platform
+
+out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
+DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'docs')
+SOUNDFONT = '/usr/share/sounds/sf2/TimGM6mb.sf2'
+NAME = os.environ.get('BENCH_NAME', 'benchmark')
+
+
+def read_log(name):
+    events = []
+    path = os.path.join(out, name)
+    if not os.path.exists(path):
+        return events
+    for line in open(path):
+        parts = line.split()
+        if len(parts) >= 3:
+            events.append((int(parts[0]), parts[2], int(parts[3], 16) if len(parts) > 3 else 0))
+    return events
+
+
+def notes_of(events):
+    return [us for us, kind, _ in events if kind == 'DATA']
+
+
+def percentile(values, p):
+    ordered = sorted(values)
+    if not ordered:
+        return float('nan')
+    k = (len(ordered) - 1) * p / 100.0
+    lo, hi = int(k), min(int(k) + 1, len(ordered) - 1)
+    return ordered[lo] + (ordered[hi] - ordered[lo]) * (k - lo)
+
+
+def figures(events, period_ms):
+    """Inter-onset errors and drift, in milliseconds."""
+    notes = notes_of(events)
+    period = period_ms * 1000.0
+    errors = [(b - a - period) / 1000.0 for a, b in zip(notes, notes[1:])]
+    drift = [(t - (notes[0] + n * period)) / 1000.0 for n, t in enumerate(notes)]
+    opens = [us for us, kind, _ in events if kind == 'OPEN']
+    first = (notes[0] - opens[0]) / 1000.0 if notes and opens else float('nan')
+    absolute = [abs(e) for e in errors]
+    return {
+        'ticks': len(notes),
+        'errors': errors,
+        'drift': drift,
+        'median': percentile(absolute, 50),
+        'p99': percentile(absolute, 99),
+        'max': max(absolute) if absolute else float('nan'),
+        'drift_max': max(abs(d) for d in drift) if drift else float('nan'),
+        'drift_end': drift[-1] if drift else float('nan'),
+        'first': first,
+    }
+
+
+def ratio(a, b):
+    return f'{a / b:.2f}×' if b and b == b and a == a and b > 0 else '–'
+
+
+summary = {'cpu': {}, 'stops': []}
+for line in open(os.path.join(out, 'clock_summary.txt')):
+    kind, *values = line.split()
+    if kind == 'cpu':
+        summary['cpu'][int(values[0])] = (int(values[1]), int(values[2]))
+    elif kind == 'stop':  # stop <tempo, or 0 for the series of stops> <microseconds>
+        summary['stops'].append(int(values[1]) / 1000.0)
+
+rows = []
+series = {}
+for bpm in tempi:
+    period = 36000 // bpm
+    for name in ('program', 'naive', 'native', 'e2e'):
+        events = read_log(f'{name}-{bpm}.log')
+        if events:
+            series[(name, bpm)] = figures(events, period)
+
+lines = []
+stamp = datetime.datetime.now(datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')
+cpu_model = 'unknown'
+for line in open('/proc/cpuinfo'):
+    if line.startswith('model name'):
+        cpu_model = line.split(':', 1)[1].strip()
+        break
+wine = subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()
+lines.append('# Timing report\n')
+lines.append(f'Measured {stamp} on {platform.node()}: {cpu_model}, {os.cpu_count()} cores, '
+             f'Linux {platform.release()}, {wine}. Runs of {seconds} s each; every note '
+             'timestamped by the recording MIDI mapper (QueryPerformanceCounter) as winmm '
+             'delivered it. Made by `scripts/bench.sh`.\n')
+lines.append('Series: **program** = the beat clock thread (periodic multimedia timer) under Wine; '
+             '**e2e** = the real executable, started and stopped with Enter; **naive** = a '
+             '`Sleep(period)` loop under Wine; **native** = a Linux ticker sleeping to absolute '
+             'deadlines (`clock_nanosleep`, `TIMER_ABSTIME`), the best this machine does.\n')
+lines.append('| tempo (period) | series | ticks | \\|error\\| median ms | p99 ms | max ms | '
+             'drift max ms | drift at end ms | first note ms | median ÷ native | p99 ÷ native |')
+lines.append('|---|---|---|---|---|---|---|---|---|---|---|')
+for bpm in tempi:
+    period = 36000 // bpm
+    native = series.get(('native', bpm))
+    for name in ('program', 'e2e', 'naive', 'native'):
+        f = series.get((name, bpm))
+        if f is None:
+            continue
+        lines.append(
+            f'| {bpm} ({period} ms) | {name} | {f["ticks"]} | {f["median"]:.3f} | {f["p99"]:.3f} | '
+            f'{f["max"]:.3f} | {f["drift_max"]:.3f} | {f["drift_end"]:+.3f} | '
+            f'{f["first"]:.1f} | {ratio(f["median"], native["median"]) if native else "–"} | '
+            f'{ratio(f["p99"], native["p99"]) if native else "–"} |')
+lines.append('')
+stops_ms = summary['stops']
+lines.append(f'Stop latency (clearing the flag to the end of the clock thread), {len(stops_ms)} stops: '
+             f'median {statistics.median(stops_ms):.1f} ms, maximum {max(stops_ms):.1f} ms.\n')
+keys = os.path.join(out, f'e2e-{tempi[0]}-keys.txt')
+if os.path.exists(keys):
+    k = dict(line.split() for line in open(keys))
+    events = read_log(f'e2e-{tempi[0]}.log')
+    close = [us for us, kind, _ in events if kind == 'CLOSE']
+    if close:
+        lines.append(f'End to end: from the stop key press to the MIDI output closed: '
+                     f'{(close[-1] - int(k["stop"])) / 1000.0:.1f} ms; exit code {k["exit"]}.\n')
+lines.append('| tempo | processor time while playing (whole process under Wine) | per minute | '
+             'share of one core |')
+lines.append('|---|---|---|---|')
+for bpm in tempi:
+    if bpm in summary['cpu']:
+        cpu, wall = summary['cpu'][bpm]
+        per_minute = cpu / 1000.0 / (wall / 60e6)
+        lines.append(f'| {bpm} | {cpu / 1000.0:.0f} ms in {wall / 1e6:.0f} s | '
+                     f'{per_minute:.0f} ms | {100.0 * cpu / wall:.3f} % |')
+lines.append('')
+
+# Plots: inter-onset error over time and its histogram, per tempo, every series.
+for bpm in tempi:
+    data_files = []
+    for name in ('program', 'naive', 'native', 'e2e'):
+        f = series.get((name, bpm))
+        if f is None:
+            continue
+        path = os.path.join(out, f'errors-{name}-{bpm}.dat')
+        with open(path, 'w') as d:
+            for i, e in enumerate(f['errors']):
+                d.write(f'{i} {e:.4f}\n')
+        data_files.append((name, path))
+    over = os.path.join(DOCS, f'{NAME}-errors-{bpm}.png')
+    hist = os.path.join(DOCS, f'{NAME}-histogram-{bpm}.png')
+    plot = ['set terminal pngcairo size 900,360 font "sans,10"' if subprocess.run(
+        ['gnuplot', '-e', 'set terminal pngcairo'], capture_output=True).returncode == 0
+        else 'set terminal png size 900,360',
+        f'set output "{over}"',
+        f'set title "Inter-onset error at {bpm} BPM ({36000 // bpm} ms)"',
+        'set xlabel "tick"', 'set ylabel "error (ms)"', 'set grid', 'set key outside',
+        'plot ' + ', '.join(f'"{p}" using 1:2 with lines title "{n}"' for n, p in data_files),
+        f'set output "{hist}"',
+        f'set title "Inter-onset error histogram at {bpm} BPM (bins of 0.05 ms)"',
+        'set xlabel "error (ms)"', 'set ylabel "ticks"', 'binwidth=0.05',
+        'bin(x)=binwidth*floor(x/binwidth)+binwidth/2', 'set style fill transparent solid 0.5',
+        'set xrange [-2:2]',
+        'plot ' + ', '.join(f'"{p}" using (bin($2)):(1.0) smooth freq with boxes title "{n}"'
+                            for n, p in data_files)]
+    subprocess.run(['gnuplot'], input='\n'.join(plot), text=True, check=True)
+    lines.append(f'![errors at {bpm}]({NAME}-errors-{bpm}.png)\n')
+    lines.append(f'![histogram at {bpm}]({NAME}-histogram-{bpm}.png)\n')
+
+
+# Listening sample: the first seconds of the program at the first tempo, as a standard MIDI
+# file rendered with FluidSynth.
+def write_midi(notes, path, length_s=8):
+    ticks_per_quarter, tempo_us = 1000, 1000000  # one tick = one millisecond
+    start = notes[0][0] - 100000
+    track = bytearray(b'\x00\xff\x51\x03' + tempo_us.to_bytes(3, 'big'))
+    events = []
+    for us, _, data in notes:
+        if us - start > length_s * 1e6:
+            break
+        key = (data >> 8) & 0x7F
+        events.append(((us - start) // 1000, bytes([0x99, key, 0x7F])))
+        events.append(((us - start) // 1000 + 30, bytes([0x89, key, 0x00])))
+    events.sort(key=lambda e: e[0])
+    last = 0
+    for when, message in events:
+        delta = when - last
+        last = when
+        var = bytearray([delta & 0x7F])
+        delta >>= 7
+        while delta:
+            var.insert(0, 0x80 | (delta & 0x7F))
+            delta >>= 7
+        track += var + message
+    track += b'\x00\xff\x2f\x00'
+    with open(path, 'wb') as f:
+        f.write(b'MThd' + struct.pack('>IHHH', 6, 0, 1, ticks_per_quarter))
+        f.write(b'MTrk' + struct.pack('>I', len(track)) + track)
+
+
+sample_events = [e for e in read_log(f'program-{tempi[-1]}.log') if e[1] == 'DATA']
+if sample_events and os.path.exists(SOUNDFONT) and NAME == 'benchmark':
+    midi = os.path.join(DOCS, 'listening-sample.mid')
+    wav = os.path.join(DOCS, 'listening-sample.wav')
+    write_midi(sample_events, midi)
+    subprocess.run(['fluidsynth', '-ni', '-q', '-g', '1.0', '-r', '22050', '-F', wav, SOUNDFONT,
+                    midi], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    lines.append(f'Listening sample: [listening-sample.wav](listening-sample.wav) — eight seconds '
+                 f'of the program at {tempi[-1]} BPM as recorded, rendered with FluidSynth and '
+                 'the TimGM6mb General MIDI sound font (open hi-hat on the first beat, closed on '
+                 'the others); the recording as a standard MIDI file: '
+                 '[listening-sample.mid](listening-sample.mid).\n')
+
+with open(os.path.join(DOCS, f'{NAME}.md'), 'w') as f:
+    f.write('\n'.join(lines) + '\n')
+print('\n'.join(lines[:40]))
