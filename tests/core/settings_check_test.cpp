@@ -2,24 +2,15 @@
 
 #include "res/resource_ids.h"
 
+#include "../expected_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
 
-// Builds the expected warning from pieces so a typo in the program's table cannot hide.
-std::wstring TooLarge(const std::wstring &name, const std::wstring &limit) {
-    return name + L"の値が大きすぎます。" + L"\n" + limit + L"以下の数値を入力して下さい。";
-}
-
-std::wstring Zero(const std::wstring &name) {
-    return name + L"には1以上の数値を設定して下さい。";
-}
-
-const std::wstring kBpm = L"BPM";
-const std::wstring kBeats = L"拍子\xFF08拍数\xFF09";
-const std::wstring kNote = L"拍子\xFF08音価\xFF09";
+using namespace expected;
 
 struct ParseCase {
     const wchar_t *text;

@@ -163,15 +163,23 @@ TEST_F(BeatClock, StopSeenBeforeTheFirstPeriodGivesNoNote) {
     EXPECT_EQ(sessions, 1u);
 }
 
-TEST_F(BeatClock, NullArgumentFails) {
+// Runs a clock thread that is expected to end on its own; returns its exit code.
+DWORD RunUntilItEnds(TempoSettings *settings) {
     HANDLE thread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, BeatClockThread, nullptr, 0, nullptr));
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, BeatClockThread, settings, 0, nullptr));
+    EXPECT_NE(thread, nullptr);
+    if (thread == nullptr) {
+        return 0;
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0) << "it did not end on its own";
     DWORD code = 0;
     GetExitCodeThread(thread, &code);
     CloseHandle(thread);
-    EXPECT_EQ(code, 0xFFFFFFFFu);
+    return code;
+}
+
+TEST_F(BeatClock, NullArgumentFails) {
+    EXPECT_EQ(RunUntilItEnds(nullptr), 0xFFFFFFFFu);
     EXPECT_TRUE(ReadMidiLog(log_).empty()) << "nothing may be opened";
 }
 
@@ -180,14 +188,7 @@ TEST_F(BeatClock, ZeroTempoFailsInsteadOfDividingByZero) {
     ClearTempoSettings(&settings);
     settings.beats = 4;
     settings.running.store(1);
-    HANDLE thread = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, BeatClockThread, &settings, 0, nullptr));
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    EXPECT_EQ(code, 0xFFFFFFFFu);
+    EXPECT_EQ(RunUntilItEnds(&settings), 0xFFFFFFFFu);
 }
 
 TEST_F(BeatClock, CallbackWithoutALiveClockTouchesNothing) {
@@ -238,16 +239,8 @@ TEST(NoMidiOutput, ClockEndsAtOnceWithFailureAndSilence) {
         settings.beats = 4;
         settings.running.store(1);
         const long long start = NowMicroseconds();
-        HANDLE thread = reinterpret_cast<HANDLE>(
-            _beginthreadex(nullptr, 0, BeatClockThread, &settings, 0, nullptr));
-        ASSERT_NE(thread, nullptr);
-        ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0)
-            << "must end without being told to stop";
-        EXPECT_LT(NowMicroseconds() - start, 2000000);
-        DWORD code = 0;
-        GetExitCodeThread(thread, &code);
-        CloseHandle(thread);
-        EXPECT_EQ(code, 0xFFFFFFFFu);
+        EXPECT_EQ(RunUntilItEnds(&settings), 0xFFFFFFFFu);
+        EXPECT_LT(NowMicroseconds() - start, 2000000) << "it must end at once";
     }
     EXPECT_TRUE(ReadMidiLog(log).empty());
     DeleteFileW(log.c_str());

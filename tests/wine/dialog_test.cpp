@@ -4,6 +4,8 @@
 #include "program_driver.h"
 #include "res/resource_ids.h"
 
+#include "../expected_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,15 +17,7 @@ const wchar_t kTitle[] = L"ぱたぽこりん";
 const int kSettingControls[] = {IDC_EDIT_BPM,  IDC_EDIT_BEATS,    IDC_EDIT_NOTE,
                                 IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
 
-std::wstring TooLarge(const std::wstring &name, const std::wstring &limit) {
-    return name + L"の値が大きすぎます。\n" + limit + L"以下の数値を入力して下さい。";
-}
-std::wstring Zero(const std::wstring &name) {
-    return name + L"には1以上の数値を設定して下さい。";
-}
-const std::wstring kBpm = L"BPM";
-const std::wstring kBeats = L"拍子\xFF08拍数\xFF09";
-const std::wstring kNote = L"拍子\xFF08音価\xFF09";
+using namespace expected;
 
 // What a message box shows.
 struct Box {
