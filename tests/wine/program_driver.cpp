@@ -167,11 +167,14 @@ void ClickAt(int x, int y) {
     input.mi.dx = (x * 65535 + width / 2) / (width - 1);
     input.mi.dy = (y * 65535 + height / 2) / (height - 1);
     input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    // The button events carry the position too: Wine may still place a bare button event where
+    // the pointer was before the move, and a pointer left on a close box would close a window.
+    SendInputs({input});
     INPUT down = input;
-    down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    down.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
     INPUT up = input;
-    up.mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInputs({input, down, up});
+    up.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInputs({down, up});
 }
 
 void ClickWindow(HWND window) {
