@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 fonts-wine
   xvfb xdotool imagemagick fonts-noto-cjk x11-utils
-  icoutils llvm zip python3 python3-pefile
+  icoutils llvm zip python3 python3-pefile procps util-linux
   clang libclang-rt-14-dev clang-tidy cppcheck clang-format
 )
 
