@@ -88,7 +88,8 @@ for bpm in tempi:
             series[(name, bpm)] = figures(events, period)
 
 lines = []
-stamp = datetime.datetime.now(datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')
+recorded = os.path.getmtime(os.path.join(out, 'clock_summary.txt'))
+stamp = datetime.datetime.fromtimestamp(recorded, datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')
 cpu_model = 'unknown'
 for line in open('/proc/cpuinfo'):
     if line.startswith('model name'):
@@ -166,7 +167,8 @@ for bpm in tempi:
         f'set output "{hist}"',
         f'set title "Inter-onset error histogram at {bpm} BPM (bins of 0.05 ms)"',
         'set xlabel "error (ms)"', 'set ylabel "ticks"', 'binwidth=0.05',
-        'bin(x)=binwidth*floor(x/binwidth)+binwidth/2', 'set style fill transparent solid 0.5',
+        'bin(x)=binwidth*floor(x/binwidth)+binwidth/2', 'set boxwidth binwidth',
+        'set style fill transparent solid 0.5',
         'set xrange [-2:2]',
         'plot ' + ', '.join(f'"{p}" using (bin($2)):(1.0) smooth freq with boxes title "{n}"'
                             for n, p in data_files)]
