@@ -14,7 +14,4 @@ unsigned __stdcall BeatClockThread(void *argument);
 void CALLBACK BeatTimerProc(UINT timerId, UINT message, DWORD_PTR user, DWORD_PTR reserved1,
                             DWORD_PTR reserved2);
 
-// Asks Windows to keep honouring the raised timer resolution while the window is hidden.
-void KeepTimerResolutionWhenHidden();
-
 #endif

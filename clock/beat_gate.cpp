@@ -1,7 +1,15 @@
 #include "clock/beat_gate.h"
 
 #include <atomic>
-#include <thread>
+
+// The platform's own yield: std::this_thread would link a threading library into the program.
+#ifdef _WIN32
+#include <windows.h>
+#define YieldToCallbacks() SwitchToThread()
+#else
+#include <sched.h>
+#define YieldToCallbacks() sched_yield()
+#endif
 
 namespace {
 
@@ -21,7 +29,7 @@ void CloseBeatGate() {
     // A callback that checked in before this point is waited for; one that checks in after it
     // reads the null stored above.
     while (g_callbacksInside.load() != 0) {
-        std::this_thread::yield();
+        YieldToCallbacks();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "clock/beat_clock.h"
 #include "common/globals.h"
 #include "res/resource_ids.h"
+#include "ui/read_settings.h"
 #include "ui/settings_check.h"
 
 #include <process.h>
@@ -89,6 +90,20 @@ INT_PTR OnCommand(HWND dialog, WPARAM wParam) {
 }
 
 } // namespace
+
+int JoinBeatClock() {
+    if (g_workerThread == nullptr) {
+        return 1;
+    }
+    if (WaitForSingleObject(g_workerThread, INFINITE) != WAIT_OBJECT_0) {
+        return 0;
+    }
+    if (!CloseHandle(g_workerThread)) {
+        return 0;
+    }
+    g_workerThread = nullptr;
+    return 1;
+}
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

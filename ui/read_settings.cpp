@@ -1,5 +1,6 @@
+#include "ui/read_settings.h"
+
 #include "common/globals.h"
-#include "ui/main_dialog.h"
 #include "ui/settings_check.h"
 
 #include <cstdlib>

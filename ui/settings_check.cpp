@@ -4,6 +4,31 @@
 
 #include <cwchar>
 
+namespace {
+
+// Writes the too-large warning: the template with the limit filled in, always terminated.
+void FormatTooLarge(wchar_t *out, const wchar_t *format, uint32_t limit) {
+#ifdef _WIN32
+    // msvcrt's own bounded formatter: the standard name would link the toolchain's portable
+    // printf into the program. It leaves the text unterminated when it fills the buffer.
+    _snwprintf(out, kFieldMessageCapacity - 1, format, static_cast<int>(limit));
+    out[kFieldMessageCapacity - 1] = L'\0';
+#else
+    std::swprintf(out, kFieldMessageCapacity, format, static_cast<int>(limit));
+#endif
+}
+
+// Copies a fixed warning, cut to the buffer and always terminated.
+void CopyMessage(wchar_t *out, const wchar_t *text) {
+    size_t i = 0;
+    for (; i + 1 < kFieldMessageCapacity && text[i] != L'\0'; ++i) {
+        out[i] = text[i];
+    }
+    out[i] = L'\0';
+}
+
+} // namespace
+
 const FieldRule kFieldRules[kFieldCount] = {
     {IDC_EDIT_BPM, 1000, L"90", L"BPMの値が大きすぎます。\n%d以下の数値を入力して下さい。",
      L"BPMには1以上の数値を設定して下さい。"},
@@ -42,13 +67,12 @@ int CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result) {
     // A negative code taken as unsigned exceeds every limit: text that is not a number gets the
     // same message as a number that is too large.
     if (code == kFieldOverflow || static_cast<uint32_t>(code) > field->limit) {
-        std::swprintf(result->message, kFieldMessageCapacity, field->tooLargeFormat,
-                      static_cast<int>(field->limit));
+        FormatTooLarge(result->message, field->tooLargeFormat, field->limit);
         result->accepted = 0;
         return 0;
     }
     if (code == 0) {
-        std::swprintf(result->message, kFieldMessageCapacity, L"%ls", field->zeroText);
+        CopyMessage(result->message, field->zeroText);
         result->accepted = 0;
         return 0;
     }

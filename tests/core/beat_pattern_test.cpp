@@ -20,11 +20,6 @@ TEST(BeatPeriodMs, IsThirtySixThousandOverTempo) {
     }
 }
 
-TEST(NextBeatMessage, MessagesAreNoteOnChannelTenFullVelocity) {
-    EXPECT_EQ(kAccentNote, 0x007F2E99u);
-    EXPECT_EQ(kBeatNote, 0x007F2A99u);
-}
-
 // Keys over three bars: the accent opens every bar and the count wraps at the bar length.
 TEST(NextBeatMessage, AccentsTheFirstBeatOfEveryBar) {
     for (uint32_t beats : {1u, 2u, 4u, 7u, 20u}) {

@@ -1,7 +1,5 @@
 #include "ui/settings_check.h"
 
-#include "res/resource_ids.h"
-
 #include "../expected_messages.h"
 
 #include <gtest/gtest.h>
@@ -56,15 +54,6 @@ TEST(ParseFieldNumber, TurnsTextIntoItsCode) {
 
 TEST(ParseFieldNumber, NullTextIsNotANumber) {
     EXPECT_EQ(ParseFieldNumber(nullptr), -1);
-}
-
-TEST(FieldRules, AreCheckedTempoBeatsNote) {
-    EXPECT_EQ(kFieldRules[0].controlId, IDC_EDIT_BPM);
-    EXPECT_EQ(kFieldRules[1].controlId, IDC_EDIT_BEATS);
-    EXPECT_EQ(kFieldRules[2].controlId, IDC_EDIT_NOTE);
-    EXPECT_STREQ(kFieldRules[0].defaultText, L"90");
-    EXPECT_STREQ(kFieldRules[1].defaultText, L"4");
-    EXPECT_STREQ(kFieldRules[2].defaultText, L"4");
 }
 
 struct FieldCase {

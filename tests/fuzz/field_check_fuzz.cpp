@@ -79,15 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (message != tooLarge && message != rule.zeroText) {
             Fail("a rejection carries one of the field's two texts");
         }
-        if (message == tooLarge &&
-            message.find(std::to_wstring(rule.limit)) == std::wstring::npos) {
-            Fail("the too-large text names the limit");
-        }
         if ((message == rule.zeroText) != (code == 0)) {
             Fail("the zero text is for zero alone");
-        }
-        if (std::wcscmp(rule.defaultText, L"90") != 0 && std::wcscmp(rule.defaultText, L"4") != 0) {
-            Fail("the rejection's default text is the field's");
         }
     }
     return 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Checks what the built executable carries: every resource (type, name, language), the icon,
-both manifests, the version block, the dialog template, and the DLLs it imports.
+both manifests, the version block, the dialog template, its size and every function it imports.
 
 Usage: check_executable.py PROGRAM.exe   (needs Debian's python3-pefile)
 """
@@ -14,8 +14,38 @@ import pefile
 EXE = None
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 NEUTRAL, EN_US = 0, 1033
-SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'comctl32.dll', 'ole32.dll', 'winmm.dll',
-               'msvcrt.dll', 'gdi32.dll', 'advapi32.dll'}
+MAX_SIZE = 32 * 1024
+
+# Every function the executable may import. A new import means new code in the program or a
+# library pulled in by accident (a threading or formatting library, say): both want a look.
+ALLOWED_IMPORTS = {
+    # The program's own calls.
+    'user32.dll': {'DialogBoxParamW', 'EndDialog', 'GetDlgItem', 'SetDlgItemTextW',
+                   'GetWindowTextLengthW', 'GetWindowTextW', 'EnableWindow', 'SetFocus',
+                   'SendMessageW', 'LoadIconW', 'MessageBoxW'},
+    'comctl32.dll': {'InitCommonControls'},
+    'ole32.dll': {'CoInitializeEx'},
+    'winmm.dll': {'timeGetDevCaps', 'timeBeginPeriod', 'timeEndPeriod', 'timeSetEvent',
+                  'timeKillEvent', 'midiOutOpen', 'midiOutReset', 'midiOutClose',
+                  'midiOutShortMsg'},
+    'kernel32.dll': {
+        'Sleep', 'WaitForSingleObject', 'CloseHandle',
+        'SwitchToThread',                                          # the timer gate's wait
+        'GetModuleHandleW', 'GetProcAddress', 'GetCurrentProcess',  # power-throttling opt-out
+        # The C runtime's start-up: TLS, pseudo-relocations, the unhandled-exception hook.
+        'DeleteCriticalSection', 'EnterCriticalSection', 'InitializeCriticalSection',
+        'LeaveCriticalSection', 'TlsGetValue', 'VirtualProtect', 'VirtualQuery',
+        'SetUnhandledExceptionFilter', 'GetStartupInfoW', 'GetLastError',
+        'GetModuleHandleA', 'LoadLibraryA', 'FreeLibrary'},
+    'msvcrt.dll': {
+        '_beginthreadex', '_endthreadex', 'malloc', 'free',
+        '_snwprintf',  # the warnings' bounded formatting
+        # The C runtime's start-up and its error reports.
+        '__p__commode', '__p__fmode', '__p__wcmdln', '__set_app_type', '__setusermatherr',
+        '__wgetmainargs', '__winitenv', '_amsg_exit', '_cexit', '_initterm', '_iob', '_onexit',
+        'abort', 'calloc', 'exit', 'fprintf', 'fwrite', 'memcpy', 'signal', 'strlen',
+        'strncmp', 'vfprintf'},
+}
 
 
 def load():
@@ -163,10 +193,26 @@ class Resources(unittest.TestCase):
                                  want)
                 self.assertEqual((helpid, exstyle), (0, 0))
 
-    def test_imports_only_system_dlls(self):
-        dlls = {e.dll.decode().lower() for e in self.pe.DIRECTORY_ENTRY_IMPORT}
-        self.assertLessEqual(dlls, SYSTEM_DLLS, 'imports beyond the system DLLs')
-        print(f'\n{EXE}: imports {", ".join(sorted(dlls))}', file=sys.stderr)
+    def test_imports_only_what_the_program_uses(self):
+        unexpected = []
+        count = 0
+        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+            dll = entry.dll.decode().lower()
+            allowed = ALLOWED_IMPORTS.get(dll, set())
+            for function in entry.imports:
+                count += 1
+                name = function.name.decode() if function.name else f'#{function.ordinal}'
+                if name not in allowed:
+                    unexpected.append(f'{dll}!{name}')
+        self.assertEqual(unexpected, [], 'imports outside the allow-list')
+        print(f'\n{EXE}: {count} imported functions from '
+              f'{", ".join(sorted(e.dll.decode() for e in self.pe.DIRECTORY_ENTRY_IMPORT))}',
+              file=sys.stderr)
+
+    def test_small(self):
+        size = len(self.pe.__data__)
+        self.assertLessEqual(size, MAX_SIZE)
+        print(f'\n{EXE}: {size} bytes', file=sys.stderr)
 
 
 if __name__ == '__main__':

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Makes the release package with CPack and checks what it holds.
+"""Builds the release package and checks what it holds and its checksums.
 
 Usage: check_package.py BUILD_DIR VERSION
 """
+import hashlib
 import subprocess
 import sys
 import zipfile
@@ -12,18 +13,24 @@ build, version = Path(sys.argv[1]), sys.argv[2]
 name = f'metronome-{version}-win32'
 archive = build / f'{name}.zip'
 archive.unlink(missing_ok=True)
-subprocess.run(['cpack', '-G', 'ZIP', '--config', str(build / 'CPackConfig.cmake')],
-               cwd=build, check=True, stdout=subprocess.DEVNULL)
+subprocess.run(['cmake', '--build', str(build), '--target', 'package'], check=True,
+               stdout=subprocess.DEVNULL)
 with zipfile.ZipFile(archive) as z:
-    names = sorted(z.namelist())
-    expected = [f'{name}/README.txt', f'{name}/metronome.exe']
+    names = z.namelist()
+    expected = [f'{name}/metronome.exe', f'{name}/README.txt', f'{name}/LICENSE']
     if names != expected:
         sys.exit(f'{archive.name} holds {names}, expected {expected}')
     exe = z.read(f'{name}/metronome.exe')
     if exe != (build / 'metronome.exe').read_bytes():
         sys.exit('the packaged executable differs from the built one')
-    readme = z.read(f'{name}/README.txt').decode('utf-8')
-    if version not in readme:
+    if version not in z.read(f'{name}/README.txt').decode('utf-8'):
         sys.exit('the read-me does not name the version')
+    if not z.read(f'{name}/LICENSE').startswith(b'MIT License'):
+        sys.exit('the licence is not the MIT licence')
+sums = {line.split()[1]: line.split()[0]
+        for line in (build / 'SHA256SUMS').read_text().splitlines()}
+for path in (archive, build / 'metronome.exe'):
+    if sums.get(path.name) != hashlib.sha256(path.read_bytes()).hexdigest():
+        sys.exit(f'SHA256SUMS does not match {path.name}')
 print(f'{archive.name}: {", ".join(names)}; {archive.stat().st_size} bytes; '
-      f'metronome.exe {len(exe)} bytes')
+      f'metronome.exe {len(exe)} bytes; SHA256SUMS matches')
