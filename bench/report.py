@@ -7,28 +7,22 @@ BENCH_NAME (default "benchmark") names the report and prefixes its plots.
 """
 import os
 import statistics
-import struct
 import subprocess
 import sys
 import datetime
 import platform
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
+import click_audio  # noqa: E402
+
 out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
 DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'docs')
-SOUNDFONT = '/usr/share/sounds/sf2/TimGM6mb.sf2'
 NAME = os.environ.get('BENCH_NAME', 'benchmark')
 
 
 def read_log(name):
-    events = []
     path = os.path.join(out, name)
-    if not os.path.exists(path):
-        return events
-    for line in open(path):
-        parts = line.split()
-        if len(parts) >= 3:
-            events.append((int(parts[0]), parts[2], int(parts[3], 16) if len(parts) > 3 else 0))
-    return events
+    return click_audio.read_log(path) if os.path.exists(path) else []
 
 
 def notes_of(events):
@@ -177,43 +171,13 @@ for bpm in tempi:
     lines.append(f'![histogram at {bpm}]({NAME}-histogram-{bpm}.png)\n')
 
 
-# Listening sample: the first seconds of the program at the first tempo, as a standard MIDI
+# Listening sample: the first seconds of the program at the last tempo, as a standard MIDI
 # file rendered with FluidSynth.
-def write_midi(notes, path, length_s=8):
-    ticks_per_quarter, tempo_us = 1000, 1000000  # one tick = one millisecond
-    start = notes[0][0] - 100000
-    track = bytearray(b'\x00\xff\x51\x03' + tempo_us.to_bytes(3, 'big'))
-    events = []
-    for us, _, data in notes:
-        if us - start > length_s * 1e6:
-            break
-        key = (data >> 8) & 0x7F
-        events.append(((us - start) // 1000, bytes([0x99, key, 0x7F])))
-        events.append(((us - start) // 1000 + 30, bytes([0x89, key, 0x00])))
-    events.sort(key=lambda e: e[0])
-    last = 0
-    for when, message in events:
-        delta = when - last
-        last = when
-        var = bytearray([delta & 0x7F])
-        delta >>= 7
-        while delta:
-            var.insert(0, 0x80 | (delta & 0x7F))
-            delta >>= 7
-        track += var + message
-    track += b'\x00\xff\x2f\x00'
-    with open(path, 'wb') as f:
-        f.write(b'MThd' + struct.pack('>IHHH', 6, 0, 1, ticks_per_quarter))
-        f.write(b'MTrk' + struct.pack('>I', len(track)) + track)
-
-
 sample_events = [e for e in read_log(f'program-{tempi[-1]}.log') if e[1] == 'DATA']
-if sample_events and os.path.exists(SOUNDFONT) and NAME == 'benchmark':
+if sample_events and os.path.exists(click_audio.SOUNDFONT) and NAME == 'benchmark':
     midi = os.path.join(DOCS, 'listening-sample.mid')
     wav = os.path.join(DOCS, 'listening-sample.wav')
-    write_midi(sample_events, midi)
-    subprocess.run(['fluidsynth', '-ni', '-q', '-g', '1.0', '-r', '22050', '-F', wav, SOUNDFONT,
-                    midi], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    click_audio.render(sample_events, wav, length_s=8, midi=midi)
     lines.append(f'Listening sample: [listening-sample.wav](listening-sample.wav) — eight seconds '
                  f'of the program at {tempi[-1]} BPM as recorded, rendered with FluidSynth and '
                  'the TimGM6mb General MIDI sound font (open hi-hat on the first beat, closed on '

@@ -1,57 +1,139 @@
 #!/usr/bin/env bash
 # The run command: installs what is missing, builds the program and starts it under Wine.
-# In your X display when there is one; otherwise in a virtual display, where a screenshot of
-# the window shows what it looks like.
-#   run.sh [--seconds N]   end the program after N seconds (default: when you close it)
+#   run.sh [--seconds N] [--port PORT] [--demo]
+#
+# On a desktop (an X display and an ALSA sequencer) the dialog opens in your display and the
+# click plays out loud: through the synthesiser named by --port or METRONOME_MIDI_PORT (an ALSA
+# address such as 128:0, or part of its name), else a FluidSynth or TiMidity already running,
+# else a FluidSynth started here for as long as the program runs. --seconds N ends it after N s.
+#
+# Without a display or a sound device (or with --demo) it demonstrates the program in a virtual
+# display: opens the dialog, presses 開始, lets the click play for --seconds (default 8), presses
+# 停止 and closes it. It leaves a screenshot and build/run-click.wav: the notes the program
+# really sent, recorded by the test MIDI mapper and rendered by the same synthesiser.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-seconds=""
-if [ "${1:-}" = --seconds ]; then seconds="$2"; fi
+seconds="" port="${METRONOME_MIDI_PORT:-}" demo=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --seconds) seconds="$2"; shift 2 ;;
+    --port) port="$2"; shift 2 ;;
+    --demo) demo=1; shift ;;
+    *) echo "usage: run.sh [--seconds N] [--port PORT] [--demo]" >&2; exit 2 ;;
+    esac
+done
 
 "$root/scripts/install-deps.sh"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target metronome
-
-exe="$root/build/windows/metronome.exe"
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    export WINEPREFIX="$root/build/wine-desktop"
-    export WINE_USE_DISPLAY=1
-    echo "run: starting the metronome in your display $DISPLAY"
-    virtual=0
+if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1 && [ -c /dev/snd/seq ]; then
+    mode=desktop
 else
-    export WINEPREFIX="$root/build/wine-virtual"
-    echo "run: no X display here; starting the metronome in a virtual display (Xvfb)"
-    # A machine without a display rarely has a sound card: keep ALSA from probing for one.
-    export WINE_QUIET_ALSA=1
-    virtual=1
+    mode=demo
 fi
-export WINE_RUN_DIRECT_OUTPUT=1
+
+soundfont=/usr/share/sounds/sf2/TimGM6mb.sf2
 session="$root/scripts/wine-session.sh"
-
-"$session" prepare
-"$session" run "$exe" &
-program=$!
-stop() {
-    kill "$program" 2>/dev/null || true
-    if [ "$virtual" = 1 ]; then "$session" shutdown; fi
+export WINE_RUN_DIRECT_OUTPUT=1
+program="" synth=""
+cleanup() {
+    [ -z "$program" ] || kill "$program" 2>/dev/null || true
+    [ -z "$synth" ] || kill "$synth" 2>/dev/null || true
+    if [ "$mode" = demo ]; then "$session" shutdown; fi
 }
-trap stop INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-if [ "$virtual" = 1 ]; then
-    shot="$root/build/run-screenshot.png"
+# The first port of a synthesiser (or the one asked for): "address, client, port, Wine's name".
+find_port() { /usr/bin/python3 "$root/scripts/midi_port.py" "$@"; }
+
+# Starts FluidSynth as an ALSA sequencer client, playing to the desktop's sound server (named
+# in $driver). Its commands come from a pipe this script holds open, so it ends with us however
+# we end.
+start_synth() {
+    local fifo="$root/build/fluidsynth.in"
+    driver=alsa
+    if [ -S "${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/pulse/native" ] || [ -n "${PULSE_SERVER:-}" ]; then
+        driver=pulseaudio # also PipeWire's PulseAudio service
+    fi
+    rm -f "$fifo" && mkfifo "$fifo"
+    fluidsynth -q -a "$driver" -m alsa_seq -g 0.8 -o midi.alsa_seq.id=metronome \
+        "$soundfont" <"$fifo" >"$root/build/fluidsynth.log" 2>&1 &
+    synth=$!
+    exec 7>"$fifo"
+    for _ in $(seq 1 50); do
+        find_port "FLUID Synth (metronome)" >/dev/null && return 0
+        sleep 0.1
+    done
+    echo "run: FluidSynth did not start; see build/fluidsynth.log" >&2
+    return 1
+}
+
+desktop() {
+    cmake --build --preset windows --target metronome
+    export WINEPREFIX="$root/build/wine-desktop" WINE_USE_DISPLAY=1
+    local found where
+    if found="$(find_port "$port")"; then
+        where="already running"
+    elif [ -n "$port" ]; then
+        echo "run: no ALSA sequencer port matches '$port' (aconnect -o lists them)" >&2
+        exit 1
+    else
+        start_synth
+        where="started here, playing through $driver"
+        found="$(find_port "FLUID Synth (metronome)")"
+    fi
+    IFS=$'\t' read -r address client port_name wine_name <<<"$found"
+    "$session" prepare
+    # Wine's MIDI mapper sends to the output the registry names, not to the first one it finds.
+    local key='HKCU\Software\Microsoft\Windows\CurrentVersion\Multimedia\MIDIMap'
+    wine reg add "$key" /v UseScheme /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wine reg add "$key" /v CurrentInstrument /d "$wine_name" /f >/dev/null 2>&1
+    wine reg add "$key" /v szPname /d "$wine_name" /f >/dev/null 2>&1
+    echo "run: the click goes to $client, port $address '$port_name' ($where)"
+    "$session" run "$root/build/windows/metronome.exe" &
+    program=$!
+    if [ -n "$seconds" ]; then
+        sleep "$seconds"
+        kill "$program" 2>/dev/null || true
+    fi
+    wait "$program" 2>/dev/null || true
+    program=""
+}
+
+demo() {
+    cmake --build --preset windows --target metronome midimap program_under_test
+    export WINEPREFIX="$root/build/wine-virtual" WINE_QUIET_ALSA=1
+    # The recording MIDI mapper beside the program stands where the synthesiser would be.
+    export WINE_RUN_DLLOVERRIDES="midimap=n"
+    local log="$root/build/run-click.log" shot="$root/build/run-screenshot.png"
+    local wav="$root/build/run-click.wav"
+    rm -f "$log" "$wav"
+    export MIDIREC_LOG="Z:${log//\//\\}"
+    echo "run: no display or no sound device here; demonstrating the program in a virtual display"
+    "$session" prepare
+    local display
+    display="$("$session" display)"
+    # Wine's complaints about the missing sound device go to a log, not to the user.
+    "$session" run "$root/build/windows/tests/wine/bin/metronome.exe" 2>"$root/build/run-wine.log" &
+    program=$!
     # Wait until the window has been drawn: a bare desktop has a single colour.
     for _ in $(seq 1 60); do
         sleep 0.5
-        DISPLAY="$("$session" display)" import -window root -crop 640x480+0+0 "$shot"
+        DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
         [ "$(identify -format %k "$shot")" -gt 20 ] && break
     done
-    echo "run: a screenshot of the window is in $shot"
-    [ -n "$seconds" ] || echo "run: press Ctrl+C to end the program"
-fi
-if [ -n "$seconds" ]; then
-    sleep "$seconds"
-    stop
-fi
-wait "$program" 2>/dev/null || true
-if [ "$virtual" = 1 ]; then "$session" shutdown; fi
+    DISPLAY="$display" xdotool key Return # 開始: the button has the focus
+    sleep "${seconds:-8}"
+    DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
+    DISPLAY="$display" xdotool key Return # 停止
+    sleep 0.3
+    DISPLAY="$display" xdotool key Escape # closes the window
+    wait "$program" 2>/dev/null || true
+    program=""
+    /usr/bin/python3 "$root/scripts/click_audio.py" render "$log" "$wav" >/dev/null
+    echo "run: a screenshot of the window while it played: $shot"
+    echo "run: the click it played, rendered by FluidSynth: $wav"
+}
+
+"$mode"

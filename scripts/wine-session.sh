@@ -80,6 +80,13 @@ prepare() {
         fi
         touch "$WINEPREFIX/.metronome-ready"
     fi
+    # Wine looks for its own fonts in the prefix's Fonts folder, which Debian's Wine leaves
+    # empty. Without Marlett, the symbol font of the caption buttons, the close box shows its
+    # glyph's code, the letter "r", in a fallback font instead of the cross.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+    fi
     # A persistent server: no linger per program, and its helpers never hold our pipes. When
     # one already runs for the prefix this returns at once.
     setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
