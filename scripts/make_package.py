@@ -52,12 +52,15 @@ def main():
     files = [Path(f) for f in sys.argv[4:]]
     archive = out / f'{name}.zip'
     temporary = archive.with_suffix('.zip.part')
-    write_zip(temporary, name, files, source_date_epoch(source))
+    epoch = source_date_epoch(source)
+    write_zip(temporary, name, files, epoch)
     temporary.replace(archive)
     summed = [archive] + [f for f in files if f.suffix == '.exe']
     lines = [f'{hashlib.sha256(f.read_bytes()).hexdigest()}  {f.name}\n' for f in summed]
     (out / 'SHA256SUMS').write_text(''.join(lines), encoding='ascii')
-    print(f'{archive.name}: {archive.stat().st_size} bytes; SHA256SUMS written')
+    dated = time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(epoch))
+    print(f'{archive.name}: {archive.stat().st_size} bytes, entries dated {dated}; '
+          'SHA256SUMS written')
 
 
 if __name__ == '__main__':
