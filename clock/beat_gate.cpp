@@ -2,16 +2,23 @@
 
 #include <atomic>
 
-// The platform's own yield: std::this_thread would link a threading library into the program.
 #ifdef _WIN32
 #include <windows.h>
-#define YieldToCallbacks() SwitchToThread()
 #else
 #include <sched.h>
-#define YieldToCallbacks() sched_yield()
 #endif
 
 namespace {
+
+// Lets a callback that is inside run on. The platform's own yield: std::this_thread would link
+// a threading library into the program.
+void YieldToCallbacks() {
+#ifdef _WIN32
+    SwitchToThread();
+#else
+    sched_yield();
+#endif
+}
 
 // Sequentially consistent throughout: the argument below needs a single order of the gate's
 // store and the callbacks' check-ins.

@@ -123,7 +123,15 @@ demo() {
         DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
         [ "$(identify -format %k "$shot")" -gt 20 ] && break
     done
-    DISPLAY="$display" xdotool key Return # 開始: the button has the focus
+    # 開始: the button has the focus. The program opens its MIDI output as it starts; should the
+    # key have been lost on its way through the virtual desktop, it is pressed once more.
+    for _ in 1 2; do
+        DISPLAY="$display" xdotool key Return
+        for _ in $(seq 1 30); do
+            grep -q OPEN "$log" 2>/dev/null && break 2
+            sleep 0.1
+        done
+    done
     sleep "${seconds:-8}"
     DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
     DISPLAY="$display" xdotool key Return # 停止
