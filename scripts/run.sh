@@ -127,7 +127,7 @@ demo() {
     # key have been lost on its way through the virtual desktop, it is pressed once more.
     for _ in 1 2; do
         DISPLAY="$display" xdotool key Return
-        for _ in $(seq 1 30); do
+        for _ in $(seq 1 50); do
             grep -q OPEN "$log" 2>/dev/null && break 2
             sleep 0.1
         done
