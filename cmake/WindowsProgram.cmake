@@ -55,6 +55,8 @@ metronome_program(metronome)
 # and the checksums beside it. The same source gives the same bytes (scripts/make_package.py).
 configure_file(${CMAKE_SOURCE_DIR}/res/README-package.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY)
 set(METRONOME_PACKAGE metronome-${PROJECT_VERSION}-win32)
+# A build folder from before still holds CPack's configuration, for which CMake keeps the name.
+file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
 add_custom_target(package
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make_package.py ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR} ${METRONOME_PACKAGE} $<TARGET_FILE:metronome>
