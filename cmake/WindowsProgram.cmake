@@ -9,8 +9,6 @@ add_library(metronome_win OBJECT
   ui/main_dialog.cpp
   ui/read_settings.cpp)
 target_include_directories(metronome_win PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_definitions(metronome_win PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
-  _WIN32_WINNT=0x0601)
 target_link_libraries(metronome_win PUBLIC metronome_clock)
 project_warnings(metronome_win)
 # The program throws nothing, asks no type at run time and never unwinds: leave out the

@@ -92,19 +92,17 @@ def onsets(wav, frame_ms=2, lookback_ms=20):
 
 
 def main():
-    if len(sys.argv) != 4 and not (len(sys.argv) == 3 and sys.argv[1] == 'onsets'):
-        sys.exit(__doc__)
-    if sys.argv[1] == 'render':
-        notes = [e for e in read_log(sys.argv[2]) if e[1] == 'DATA']
+    command, args = (sys.argv[1], sys.argv[2:]) if len(sys.argv) > 1 else ('', [])
+    if command == 'render' and len(args) == 2:
+        notes = [e for e in read_log(args[0]) if e[1] == 'DATA']
         if not notes:
-            sys.exit(f'{sys.argv[2]}: no notes were sent')
-        render(notes, sys.argv[3])
-        print(f'{sys.argv[3]}: {len(notes)} clicks')
-    elif sys.argv[1] == 'onsets':
-        times = onsets(sys.argv[2])
+            sys.exit(f'{args[0]}: no notes were sent')
+        render(notes, args[1])
+        print(f'{args[1]}: {len(notes)} clicks')
+    elif command == 'onsets' and len(args) == 1:
+        times = onsets(args[0])
         gaps = [b - a for a, b in zip(times, times[1:])]
-        median = statistics.median(gaps) if gaps else 0
-        print(f'{len(times)} clicks, median spacing {median} ms')
+        print(f'{len(times)} clicks, median spacing {statistics.median(gaps) if gaps else 0} ms')
     else:
         sys.exit(__doc__)
 

@@ -117,12 +117,7 @@ demo() {
     # Wine's complaints about the missing sound device go to a log, not to the user.
     "$session" run "$root/build/windows/tests/wine/bin/metronome.exe" 2>"$root/build/run-wine.log" &
     program=$!
-    # Wait until the window has been drawn: a bare desktop has a single colour.
-    for _ in $(seq 1 60); do
-        sleep 0.5
-        DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
-        [ "$(identify -format %k "$shot")" -gt 20 ] && break
-    done
+    "$session" wait-window
     # 開始: the button has the focus. The program opens its MIDI output as it starts; should the
     # key have been lost on its way through the virtual desktop, it is pressed once more.
     for _ in 1 2; do

@@ -25,11 +25,7 @@ shot() { # shot NAME: the dialog and what is around it, cropped from the virtual
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
 "$session" run "$root/build/windows/metronome.exe" &
-for _ in $(seq 1 60); do
-    sleep 0.5
-    DISPLAY="$display" import -window root /tmp/metronome-probe.png
-    [ "$(identify -format %k /tmp/metronome-probe.png)" -gt 20 ] && break
-done
+"$session" wait-window
 mkdir -p docs
 shot idle
 # The title bar with the program's icon, four times larger.

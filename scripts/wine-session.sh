@@ -4,6 +4,7 @@
 #   wine-session.sh run PROGRAM [ARGS...]   prepare what is missing, then run PROGRAM under Wine
 #   wine-session.sh prepare                 only prepare (prefix, display, server)
 #   wine-session.sh display                 print the display the programs use
+#   wine-session.sh wait-window             wait (up to 30 s) until a window has been drawn
 #   wine-session.sh shutdown                end the prefix's processes and its Xvfb
 # Environment: WINEPREFIX (required); WINE_USE_DISPLAY=1 keeps the caller's DISPLAY and lets
 # its window manager draw the captions (otherwise a private Xvfb and a Wine virtual desktop);
@@ -96,6 +97,16 @@ case "${1:-}" in
 display)
     # Prints the display the session's programs use.
     if own_display; then cat "$state/display" 2>/dev/null; else echo "$DISPLAY"; fi
+    ;;
+wait-window)
+    # A bare desktop has a single colour; a drawn window brings more.
+    probe="$state/probe.png"
+    for _ in $(seq 1 60); do
+        sleep 0.5
+        DISPLAY="$("$0" display)" import -window root "$probe"
+        [ "$(identify -format %k "$probe")" -gt 20 ] && break
+    done
+    rm -f "$probe"
     ;;
 prepare)
     exec 9>"$state/lock"
