@@ -1,4 +1,5 @@
 #include "common/globals.h"
+#include "common/system_function.h"
 #include "ui/main_dialog.h"
 
 #include <commctrl.h>
@@ -6,7 +7,28 @@
 
 HINSTANCE g_hInstance = nullptr;
 
+namespace {
+
+// The system's own value; older SDK headers lack it.
+const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+
+// winmm, the MIDI mapper and the drivers winmm loads by name when the output opens are not
+// known DLLs: Windows would look for them in the program's folder, and the current folder,
+// before the system folder. From here on every load searches the system folder only. Windows 7
+// without its update lacks SetDefaultDllDirectories; there, at least the current folder goes.
+void LoadDllsFromTheSystemFolderOnly() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    SetDefaultDllDirectoriesFn setDefault = nullptr;
+    if (!BindKernelFunction("SetDefaultDllDirectories", &setDefault) ||
+        !setDefault(kLoadLibrarySearchSystem32)) {
+        SetDllDirectoryW(L"");
+    }
+}
+
+} // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    LoadDllsFromTheSystemFolderOnly();
     InitCommonControls();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED); // nothing else uses COM; result not needed
     g_hInstance = instance;

@@ -1,15 +1,14 @@
-// Records the beat clock at work, for the timing report: the real clock thread at several
-// tempi, a naive Sleep loop for comparison, and many stops. Every note goes through winmm to
-// the recording MIDI mapper, which timestamps it; this program writes one log per series and
-// a summary of what only it can see (stop latency, processor time).
-//   clock_bench OUT_FOLDER SECONDS TEMPO...
-#include "clock/beat_clock.h"
+// Records the beat clock at work, for the timing report, one series a run: the real clock
+// thread at a tempo, a naive Sleep loop for comparison, or many stops. Every note goes through
+// winmm to the recording MIDI mapper, which timestamps it; this program writes the series' log
+// and adds to a summary what only it can see (stop latency, processor time).
+//   clock_bench OUT_FOLDER program|naive SECONDS TEMPO
+//   clock_bench OUT_FOLDER stops
 #include "clock/beat_pattern.h"
-#include "common/tempo_settings.h"
+#include "clock_runner.h"
+#include "midi_log.h"
 
-#include "../tests/midirec/microseconds.h"
-
-#include <process.h>
+#include <mmsystem.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,45 +17,19 @@
 
 namespace {
 
-std::wstring Widen(const std::string &s) {
-    return std::wstring(s.begin(), s.end());
-}
-
 void LogTo(const std::string &folder, const std::string &name) {
-    const std::wstring path = Widen(folder + "\\" + name + ".log");
-    DeleteFileW(path.c_str());
-    SetEnvironmentVariableW(L"MIDIREC_LOG", path.c_str());
+    const std::string path = folder + "\\" + name + ".log";
+    UseMidiLog(std::wstring(path.begin(), path.end()));
 }
 
 long long ProcessCpuMicroseconds() {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     const auto micro = [](const FILETIME &t) {
-        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32 |
-                                       t.dwLowDateTime) /
-                                      10);
+        return static_cast<long long>(
+            (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10);
     };
     return micro(kernel) + micro(user);
-}
-
-HANDLE StartClock(TempoSettings *settings, uint32_t bpm) {
-    ClearTempoSettings(settings);
-    settings->bpm = bpm;
-    settings->beats = 4;
-    settings->noteValue = 4;
-    settings->running.store(1);
-    return reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, BeatClockThread, settings, 0, nullptr));
-}
-
-// Returns microseconds from clearing running to the thread's end.
-long long StopClock(TempoSettings *settings, HANDLE thread) {
-    const long long stop = NowMicroseconds();
-    settings->running.store(0);
-    WaitForSingleObject(thread, INFINITE);
-    const long long took = NowMicroseconds() - stop;
-    CloseHandle(thread);
-    return took;
 }
 
 struct NaiveArgs {
@@ -83,57 +56,68 @@ unsigned __stdcall NaiveLoop(void *argument) {
 
 } // namespace
 
-int main(int argc, char **argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: clock_bench OUT_FOLDER SECONDS TEMPO...\n");
-        return 2;
-    }
-    const std::string folder = argv[1];
-    const DWORD seconds = static_cast<DWORD>(std::atoi(argv[2]));
-    std::vector<uint32_t> tempi;
-    for (int i = 3; i < argc; ++i) {
-        tempi.push_back(static_cast<uint32_t>(std::atoi(argv[i])));
-    }
-    FILE *summary = std::fopen((folder + "\\clock_summary.txt").c_str(), "w");
-    if (summary == nullptr) {
-        return 1;
-    }
+namespace {
 
-    for (uint32_t bpm : tempi) {
-        std::printf("clock_bench: program at %u BPM for %lu s\n", bpm, seconds);
-        std::fflush(stdout);
-        LogTo(folder, "program-" + std::to_string(bpm));
-        TempoSettings settings;
-        const long long cpuBefore = ProcessCpuMicroseconds();
-        const long long wallBefore = NowMicroseconds();
-        HANDLE thread = StartClock(&settings, bpm);
-        Sleep(seconds * 1000);
-        const long long stopTook = StopClock(&settings, thread);
-        const long long cpu = ProcessCpuMicroseconds() - cpuBefore;
-        const long long wall = NowMicroseconds() - wallBefore;
-        std::fprintf(summary, "cpu %u %lld %lld\nstop %u %lld\n", bpm, cpu, wall, bpm, stopTook);
+void RecordProgram(const std::string &folder, FILE *summary, DWORD seconds, uint32_t bpm) {
+    LogTo(folder, "program-" + std::to_string(bpm));
+    TempoSettings settings;
+    const long long cpuBefore = ProcessCpuMicroseconds();
+    const long long wallBefore = NowMicroseconds();
+    HANDLE thread = StartBeatClock(&settings, bpm, 4);
+    Sleep(seconds * 1000);
+    const long long stopTook = StopBeatClock(&settings, thread);
+    const long long cpu = ProcessCpuMicroseconds() - cpuBefore;
+    const long long wall = NowMicroseconds() - wallBefore;
+    std::fprintf(summary, "cpu %u %lld %lld\nstop %u %lld\n", bpm, cpu, wall, bpm, stopTook);
+}
 
-        std::printf("clock_bench: naive Sleep loop at %u BPM for %lu s\n", bpm, seconds);
-        std::fflush(stdout);
-        LogTo(folder, "naive-" + std::to_string(bpm));
-        NaiveArgs naive = {BeatPeriodMs(bpm), 1};
-        HANDLE loop =
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, NaiveLoop, &naive, 0, nullptr));
-        Sleep(seconds * 1000);
-        naive.running = 0;
-        WaitForSingleObject(loop, INFINITE);
-        CloseHandle(loop);
-    }
+void RecordNaive(const std::string &folder, DWORD seconds, uint32_t bpm) {
+    LogTo(folder, "naive-" + std::to_string(bpm));
+    NaiveArgs naive = {BeatPeriodMs(bpm), 1};
+    HANDLE loop =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, NaiveLoop, &naive, 0, nullptr));
+    Sleep(seconds * 1000);
+    naive.running = 0;
+    WaitForSingleObject(loop, INFINITE);
+    CloseHandle(loop);
+}
 
-    // Stop latency over many stops at the shortest period, each after a different time.
-    std::printf("clock_bench: 40 stops\n");
-    std::fflush(stdout);
+// Stop latency over many stops at the shortest period, each after a different time.
+void RecordStops(const std::string &folder, FILE *summary) {
     LogTo(folder, "stops");
     for (int i = 0; i < 40; ++i) {
         TempoSettings settings;
-        HANDLE thread = StartClock(&settings, 1000);
+        HANDLE thread = StartBeatClock(&settings, 1000, 4);
         Sleep(150 + static_cast<DWORD>(i * 37 % 200));
-        std::fprintf(summary, "stop 0 %lld\n", StopClock(&settings, thread));
+        std::fprintf(summary, "stop 0 %lld\n", StopBeatClock(&settings, thread));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const std::string mode = argc > 2 ? argv[2] : "";
+    const bool series = (mode == "program" || mode == "naive") && argc == 5;
+    if (!series && !(mode == "stops" && argc == 3)) {
+        std::fprintf(stderr, "usage: clock_bench OUT_FOLDER program|naive SECONDS TEMPO\n"
+                             "       clock_bench OUT_FOLDER stops\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    FILE *summary = std::fopen((folder + "\\clock_summary.txt").c_str(), "a");
+    if (summary == nullptr) {
+        return 1;
+    }
+    if (mode == "stops") {
+        RecordStops(folder, summary);
+    } else {
+        const DWORD seconds = static_cast<DWORD>(std::atoi(argv[3]));
+        const uint32_t bpm = static_cast<uint32_t>(std::atoi(argv[4]));
+        if (mode == "program") {
+            RecordProgram(folder, summary, seconds, bpm);
+        } else {
+            RecordNaive(folder, seconds, bpm);
+        }
     }
     std::fclose(summary);
     return 0;

@@ -2,7 +2,7 @@
 // pressed as a user would, left to play, Enter again, closed. The recording mapper logs the
 // notes; this program logs when it pressed the keys.
 //   e2e_run OUT_FOLDER SECONDS TEMPO
-#include "../tests/midirec/microseconds.h"
+#include "midi_log.h"
 #include "program_driver.h"
 #include "res/resource_ids.h"
 
@@ -19,8 +19,7 @@ int main(int argc, char **argv) {
     const DWORD seconds = static_cast<DWORD>(std::atoi(argv[2]));
     const std::string tempo = argv[3];
     const std::string log = folder + "\\e2e-" + tempo + ".log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("MIDIREC_LOG", log.c_str());
+    UseMidiLog(std::wstring(log.begin(), log.end()));
 
     Program program;
     if (!LaunchProgram(L"metronome.exe", L"", &program) ||

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Turns the recorded runs into the timing report: docs/benchmark.md with the figures and
-their ratios to the native ticker, PNG plots made with gnuplot, and a listening sample.
+their ratios to the native ticker that ran in the same seconds, the quiet and loaded figures side
+by side, PNG plots made with gnuplot, and a listening sample.
 
 Usage: report.py OUT_FOLDER SECONDS TEMPO...
+OUT_FOLDER holds a folder per pass: quiet/, and loaded/ when the machine was kept busy.
 BENCH_NAME (default "benchmark") names the report and prefixes its plots.
 """
 import os
@@ -12,16 +14,18 @@ import sys
 import datetime
 import platform
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
-import click_audio  # noqa: E402
+import click_audio  # the harness's, on PYTHONPATH
 
 out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
 DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'docs')
 NAME = os.environ.get('BENCH_NAME', 'benchmark')
 
 
-def read_log(name):
-    path = os.path.join(out, name)
+PASSES = [p for p in ('quiet', 'loaded') if os.path.isdir(os.path.join(out, p))]
+
+
+def read_log(name, pass_='quiet'):
+    path = os.path.join(out, pass_, name)
     return click_audio.read_log(path) if os.path.exists(path) else []
 
 
@@ -64,25 +68,36 @@ def ratio(a, b):
     return f'{a / b:.2f}×' if b and b == b and a == a and b > 0 else '–'
 
 
-summary = {'cpu': {}, 'stops': []}
-for line in open(os.path.join(out, 'clock_summary.txt')):
-    kind, *values = line.split()
-    if kind == 'cpu':
-        summary['cpu'][int(values[0])] = (int(values[1]), int(values[2]))
-    elif kind == 'stop':  # stop <tempo, or 0 for the series of stops> <microseconds>
-        summary['stops'].append(int(values[1]) / 1000.0)
+def read_summary(pass_):
+    summary = {'cpu': {}, 'stops': []}
+    for line in open(os.path.join(out, pass_, 'clock_summary.txt')):
+        kind, *values = line.split()
+        if kind == 'cpu':
+            summary['cpu'][int(values[0])] = (int(values[1]), int(values[2]))
+        elif kind == 'stop':  # stop <tempo, or 0 for the series of stops> <microseconds>
+            summary['stops'].append(int(values[1]) / 1000.0)
+    return summary
 
-rows = []
-series = {}
-for bpm in tempi:
-    period = 36000 // bpm
-    for name in ('program', 'naive', 'native', 'e2e'):
-        events = read_log(f'{name}-{bpm}.log')
-        if events:
-            series[(name, bpm)] = figures(events, period)
+
+summaries = {p: read_summary(p) for p in PASSES}
+summary = summaries['quiet']
+
+# series[(pass, name, bpm)]: a Wine series; native[(pass, name, bpm)]: the native ticker that
+# ran beside it.
+series, native = {}, {}
+for pass_ in PASSES:
+    for bpm in tempi:
+        period = 36000 // bpm
+        for name in ('program', 'naive', 'e2e'):
+            events = read_log(f'{name}-{bpm}.log', pass_)
+            if events:
+                series[(pass_, name, bpm)] = figures(events, period)
+            events = read_log(f'native-{name}-{bpm}.log', pass_)
+            if events:
+                native[(pass_, name, bpm)] = figures(events, period)
 
 lines = []
-recorded = os.path.getmtime(os.path.join(out, 'clock_summary.txt'))
+recorded = os.path.getmtime(os.path.join(out, 'quiet', 'clock_summary.txt'))
 stamp = datetime.datetime.fromtimestamp(recorded, datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')
 cpu_model = 'unknown'
 for line in open('/proc/cpuinfo'):
@@ -98,27 +113,54 @@ lines.append(f'Measured {stamp} on {platform.node()}: {cpu_model}, {os.cpu_count
 lines.append('Series: **program** = the beat clock thread (periodic multimedia timer) under Wine; '
              '**e2e** = the real executable, started and stopped with Enter; **naive** = a '
              '`Sleep(period)` loop under Wine; **native** = a Linux ticker sleeping to absolute '
-             'deadlines (`clock_nanosleep`, `TIMER_ABSTIME`), the best this machine does.\n')
+             'deadlines (`clock_nanosleep`, `TIMER_ABSTIME`), the best this machine does. Each Wine '
+             'series ran with a native ticker beside it, in the same seconds, and is divided by '
+             'that one; the native row is the ticker that ran beside the program.\n')
 lines.append('| tempo (period) | series | ticks | \\|error\\| median ms | p99 ms | max ms | '
              'drift max ms | drift at end ms | first note ms | median ÷ native | p99 ÷ native |')
 lines.append('|---|---|---|---|---|---|---|---|---|---|---|')
 for bpm in tempi:
     period = 36000 // bpm
-    native = series.get(('native', bpm))
     for name in ('program', 'e2e', 'naive', 'native'):
-        f = series.get((name, bpm))
+        if name == 'native':
+            f, beside = native.get(('quiet', 'program', bpm)), None
+        else:
+            f, beside = series.get(('quiet', name, bpm)), native.get(('quiet', name, bpm))
         if f is None:
             continue
         lines.append(
             f'| {bpm} ({period} ms) | {name} | {f["ticks"]} | {f["median"]:.3f} | {f["p99"]:.3f} | '
             f'{f["max"]:.3f} | {f["drift_max"]:.3f} | {f["drift_end"]:+.3f} | '
-            f'{f["first"]:.1f} | {ratio(f["median"], native["median"]) if native else "–"} | '
-            f'{ratio(f["p99"], native["p99"]) if native else "–"} |')
+            f'{f["first"]:.1f} | {ratio(f["median"], beside["median"]) if beside else "–"} | '
+            f'{ratio(f["p99"], beside["p99"]) if beside else "–"} |')
 lines.append('')
+
+if 'loaded' in PASSES:
+    lines.append('Quiet and loaded: the same runs again with both cores kept busy by '
+                 '`stress-ng --cpu 2` (what a user sees while the machine compiles). '
+                 '\\|inter-onset error\\| in ms.\n')
+    lines.append('| tempo | series | quiet median | quiet p99 | quiet max | loaded median | '
+                 'loaded p99 | loaded max | loaded max ÷ native beside it |')
+    lines.append('|---|---|---|---|---|---|---|---|---|')
+    for bpm in tempi:
+        for name in ('program', 'e2e', 'native'):
+            pick = (lambda p: native.get((p, 'program', bpm))) if name == 'native' else \
+                (lambda p: series.get((p, name, bpm)))
+            q, l = pick('quiet'), pick('loaded')
+            if q is None or l is None:
+                continue
+            beside = native.get(('loaded', name, bpm)) if name != 'native' else None
+            lines.append(f'| {bpm} | {name} | {q["median"]:.3f} | {q["p99"]:.3f} | {q["max"]:.3f} | '
+                         f'{l["median"]:.3f} | {l["p99"]:.3f} | {l["max"]:.3f} | '
+                         f'{ratio(l["max"], beside["max"]) if beside else "–"} |')
+    loaded_stops = summaries['loaded']['stops']
+    lines.append('')
+    lines.append(f'Stops under load: median {statistics.median(loaded_stops):.1f} ms, maximum '
+                 f'{max(loaded_stops):.1f} ms.\n')
 stops_ms = summary['stops']
 lines.append(f'Stop latency (clearing the flag to the end of the clock thread), {len(stops_ms)} stops: '
              f'median {statistics.median(stops_ms):.1f} ms, maximum {max(stops_ms):.1f} ms.\n')
-keys = os.path.join(out, f'e2e-{tempi[0]}-keys.txt')
+keys = os.path.join(out, 'quiet', f'e2e-{tempi[0]}-keys.txt')
 if os.path.exists(keys):
     k = dict(line.split() for line in open(keys))
     events = read_log(f'e2e-{tempi[0]}.log')
@@ -141,7 +183,8 @@ lines.append('')
 for bpm in tempi:
     data_files = []
     for name in ('program', 'naive', 'native', 'e2e'):
-        f = series.get((name, bpm))
+        f = native.get(('quiet', 'program', bpm)) if name == 'native' else \
+            series.get(('quiet', name, bpm))
         if f is None:
             continue
         path = os.path.join(out, f'errors-{name}-{bpm}.dat')

@@ -2,6 +2,8 @@
 
 #include "clock/beat_gate.h"
 #include "clock/beat_pattern.h"
+#include "clock/winmm_binding.h"
+#include "common/system_function.h"
 #include "common/tempo_settings.h"
 
 #include <process.h>
@@ -25,13 +27,8 @@ typedef BOOL(WINAPI *SetProcessInformationFn)(HANDLE, int, LPVOID, DWORD);
 // minimised or covered, which would make the click uneven exactly when nobody watches.
 // Looked up at run time: older systems lack the function or the flag, and then nothing changes.
 void KeepTimerResolutionWhenHidden() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    if (kernel == nullptr) {
-        return;
-    }
-    SetProcessInformationFn setInformation = reinterpret_cast<SetProcessInformationFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetProcessInformation")));
-    if (setInformation == nullptr) {
+    SetProcessInformationFn setInformation = nullptr;
+    if (!BindKernelFunction("SetProcessInformation", &setInformation)) {
         return;
     }
     PowerThrottlingState state = {kThrottlingCurrentVersion, kThrottlingIgnoreTimerResolution, 0};
@@ -44,13 +41,14 @@ const unsigned kExitFailed = 0xFFFFFFFFu;
 
 // Runs the click from arming the timer to the stop. Returns the exit code; the caller gives
 // back the resolution and the MIDI output.
-unsigned PlayUntilStopped(const TempoSettings *settings, BeatState *state, UINT period) {
+unsigned PlayUntilStopped(const WinmmCalls *winmm, const TempoSettings *settings, BeatState *state,
+                          UINT period) {
     state->beats = settings->beats;
     state->count = 0;
     OpenBeatGate(state);
     const MMRESULT timer =
-        timeSetEvent(period, 0, BeatTimerProc, reinterpret_cast<DWORD_PTR>(state),
-                     TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+        winmm->timeSetEvent(period, 0, BeatTimerProc, reinterpret_cast<DWORD_PTR>(state),
+                            TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
     if (timer == 0) {
         CloseBeatGate();
         return kExitFailed;
@@ -58,7 +56,7 @@ unsigned PlayUntilStopped(const TempoSettings *settings, BeatState *state, UINT 
     while (settings->running.load(std::memory_order_acquire) != 0) {
         Sleep(kPollMs);
     }
-    timeKillEvent(timer);
+    winmm->timeKillEvent(timer);
     CloseBeatGate(); // from here on no callback uses state or its MIDI handle
     return kExitStopped;
 }
@@ -71,7 +69,11 @@ void CALLBACK BeatTimerProc(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
         return;
     }
     const uint32_t message = NextBeatMessage(state);
-    midiOutShortMsg(state->midiOut, message); // a failed send still advances the bar
+    // The gate is open only while a clock that has bound winmm plays.
+    const WinmmCalls *winmm = BoundWinmm();
+    if (winmm != nullptr) {
+        winmm->midiOutShortMsg(state->midiOut, message); // a failed send still advances the bar
+    }
     LeaveBeatGate();
 }
 
@@ -79,10 +81,12 @@ unsigned __stdcall BeatClockThread(void *argument) {
     BeatState state = {0, 0, nullptr};
     TIMECAPS caps = {0, 0};
     const TempoSettings *settings = static_cast<const TempoSettings *>(argument);
+    const WinmmCalls *winmm = nullptr;
     // A zero tempo has no period; the dialog never passes one, but dividing by it would crash.
-    if (settings == nullptr || settings->bpm == 0 ||
-        timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
-        timeBeginPeriod(caps.wPeriodMin) != TIMERR_NOERROR) {
+    // Without winmm there is no timer and no MIDI output: the click fails as without a device.
+    if (settings == nullptr || settings->bpm == 0 || (winmm = BindWinmm()) == nullptr ||
+        winmm->timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
+        winmm->timeBeginPeriod(caps.wPeriodMin) != TIMERR_NOERROR) {
         _endthreadex(kExitFailed);
         return kExitFailed;
     }
@@ -90,16 +94,16 @@ unsigned __stdcall BeatClockThread(void *argument) {
 
     unsigned exitCode = kExitFailed;
     const UINT period = BeatPeriodMs(settings->bpm);
-    if (midiOutOpen(&state.midiOut, MIDI_MAPPER, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR) {
-        exitCode = PlayUntilStopped(settings, &state, period);
+    if (winmm->midiOutOpen(&state.midiOut, MIDI_MAPPER, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR) {
+        exitCode = PlayUntilStopped(winmm, settings, &state, period);
     } else {
         state.midiOut = nullptr;
     }
 
-    timeEndPeriod(caps.wPeriodMin);
+    winmm->timeEndPeriod(caps.wPeriodMin);
     if (state.midiOut != nullptr) {
-        midiOutReset(state.midiOut); // silences whatever still sounds
-        midiOutClose(state.midiOut);
+        winmm->midiOutReset(state.midiOut); // silences whatever still sounds
+        winmm->midiOutClose(state.midiOut);
     }
     _endthreadex(exitCode);
     return exitCode;

@@ -12,10 +12,14 @@ target_include_directories(metronome_win PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(metronome_win PUBLIC metronome_clock)
 project_warnings(metronome_win)
 # The program throws nothing, asks no type at run time and never unwinds: leave out the
-# machinery for all three, and let the linker drop what nothing calls.
+# machinery for all three, and let the linker drop what nothing calls. A stack protector guards
+# every function with an array on its stack; its runtime is linked statically into whatever
+# links the program's code.
 foreach(target metronome_win metronome_clock metronome_core)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti
-    -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+    -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
+    -fstack-protector-strong)
+  target_link_options(${target} INTERFACE -fstack-protector-strong)
 endforeach()
 
 # The version is the project's; the resources that carry it are written from templates.
@@ -27,9 +31,9 @@ endforeach()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(METRONOME_ICON ${METRONOME_RES}/metronome.ico)
 add_custom_command(OUTPUT ${METRONOME_ICON}
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make_icon.py
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/make_icon.py
     ${CMAKE_SOURCE_DIR}/res/metronome-icon.txt ${METRONOME_ICON}
-  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make_icon.py ${CMAKE_SOURCE_DIR}/res/metronome-icon.txt
+  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_icon.py ${CMAKE_SOURCE_DIR}/res/metronome-icon.txt
   COMMENT "Drawing the icon")
 add_custom_target(metronome_icon DEPENDS ${METRONOME_ICON})
 
@@ -39,7 +43,10 @@ function(metronome_program name)
   target_link_libraries(${name} PRIVATE metronome_win comctl32 ole32)
   # Small: unused sections dropped, symbols stripped.
   # No link time in the header: the same source gives the same bytes.
-  target_link_options(${name} PRIVATE -municode -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  # The header says what a hardened program says: no structured exception handlers of its own
+  # (none can be forged), aware of terminal services; ASLR and DEP are GNU ld's defaults.
+  target_link_options(${name} PRIVATE -municode -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+    -Wl,--no-seh -Wl,--tsaware -Wl,--dynamicbase -Wl,--nxcompat)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${METRONOME_RES})
   target_compile_definitions(${name} PRIVATE ${ARGN})
   add_dependencies(${name} metronome_icon)
@@ -50,16 +57,16 @@ endfunction()
 metronome_program(metronome)
 
 # The release package: the executable, a short read-me and the licence, named with the version,
-# and the checksums beside it. The same source gives the same bytes (scripts/make_package.py).
+# and the checksums beside it. The same source gives the same bytes (cmake/make_package.py).
 configure_file(${CMAKE_SOURCE_DIR}/res/README-package.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY)
 set(METRONOME_PACKAGE metronome-${PROJECT_VERSION}-win32)
 # A build folder from before still holds CPack's configuration, for which CMake keeps the name.
 file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
 add_custom_target(package
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/make_package.py ${CMAKE_SOURCE_DIR}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/make_package.py ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR} ${METRONOME_PACKAGE} $<TARGET_FILE:metronome>
     ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE
-  DEPENDS metronome ${CMAKE_SOURCE_DIR}/scripts/make_package.py
+  DEPENDS metronome ${CMAKE_SOURCE_DIR}/cmake/make_package.py
   BYPRODUCTS ${CMAKE_BINARY_DIR}/${METRONOME_PACKAGE}.zip ${CMAKE_BINARY_DIR}/SHA256SUMS
   COMMENT "Packing ${METRONOME_PACKAGE}.zip"
   VERBATIM)

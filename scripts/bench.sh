@@ -1,37 +1,82 @@
 #!/usr/bin/env bash
 # The timing benchmark: records the program under Wine (its clock thread and the real
-# executable end to end), a naive Sleep loop and a native Linux ticker at the same periods,
-# then writes docs/benchmark.md, plots and a listening sample.
-#   bench.sh [SECONDS] [TEMPO...]   (default 30 s at 1000, 120 and 90 BPM; a run of ten minutes
-#                                    or more at one tempo: BENCH_NAME=benchmark-long bench.sh 600 1000)
+# executable end to end) and a naive Sleep loop, each beside a native Linux ticker running in
+# the same seconds, then writes docs/benchmark.md with plots and a listening sample.
+#   bench.sh [--load] [SECONDS] [TEMPO...]
+# Default: 30 s at 1000, 120 and 90 BPM, on a quiet machine. --load runs everything twice, quiet
+# and with both cores kept busy (stress-ng), and reports the two side by side. A run of ten
+# minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh 600 1000.
 # BENCH_NAME (default "benchmark") names the report in docs/ and its recordings in build/.
-set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
+# shellcheck source=scripts/lib/prologue.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+passes=(quiet)
+if [ "${1:-}" = --load ]; then
+    passes=(quiet loaded)
+    shift
+fi
 seconds="${1:-30}"
+check_seconds "$seconds" SECONDS
 shift || true
 tempi=("$@")
 [ "${#tempi[@]}" -gt 0 ] || tempi=(1000 120 90)
+for bpm in "${tempi[@]}"; do
+    if ! [[ "$bpm" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$bpm" -gt 1000 ]; then
+        usage_error "a tempo is 1 to 1000, not '$bpm'"
+    fi
+done
+name="${BENCH_NAME:-benchmark}"
+[[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
 
-"$root/scripts/install-deps.sh" --bench
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-export BENCH_NAME="${BENCH_NAME:-benchmark}"
-out="$root/build/$BENCH_NAME"
+install_flags=(--bench)
+install_deps
+configure windows
+build windows clock_bench e2e_run midimap
+out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
 
-export WINE_RUN_DLLOVERRIDES="midimap=n"
-run=build/windows/wine-run
-trap '$run --shutdown' EXIT
-bin=build/windows/tests/wine/bin
-winout="$(WINEPREFIX="$root/build/windows/wineprefix" winepath -w "$out" 2>/dev/null)"
+export METRONOME_DLLOVERRIDES="midimap=n"
+load=""
+trap '[ -z "$load" ] || kill "$load" 2>/dev/null; "$wine_run" --shutdown' EXIT
+bin="$root/build/windows/bin"
 
-$run "$bin/clock_bench.exe" "$winout" "$seconds" "${tempi[@]}"
-for bpm in "${tempi[@]}"; do
-    echo "bench: native ticker at $bpm BPM for $seconds s"
-    "$out/native_ticker" "$((36000 / bpm))" "$seconds" "$out/native-$bpm.log"
+# series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
+# so that a stall of the machine reaches both.
+series() {
+    local folder="$1" label="$2" bpm="$3"
+    shift 3
+    echo "bench: $label at $bpm BPM for $seconds s, with the native ticker"
+    "$out/native_ticker" "$((36000 / bpm))" "$seconds" "$folder/native-$label-$bpm.log" &
+    local ticker=$!
+    "$@"
+    wait "$ticker"
+}
+
+for pass in "${passes[@]}"; do
+    folder="$out/$pass"
+    mkdir -p "$folder"
+    winfolder="$(WINEPREFIX="$root/build/windows/wineprefix" winepath -w "$folder" 2>/dev/null)"
+    "$wine_run" --prepare
+    if [ "$pass" = loaded ]; then
+        echo "bench: both cores kept busy from here on (stress-ng)"
+        stress-ng --cpu 2 --cpu-method matrixprod --quiet &
+        load=$!
+    fi
+    echo "bench: 40 stops at 1000 BPM"
+    "$wine_run" "$bin/clock_bench.exe" "$winfolder" stops
+    for bpm in "${tempi[@]}"; do
+        for mode in program naive; do
+            series "$folder" "$mode" "$bpm" \
+                "$wine_run" "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
+        done
+    done
+    series "$folder" e2e "${tempi[0]}" \
+        "$wine_run" "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
+    if [ -n "$load" ]; then
+        kill "$load"
+        wait "$load" 2>/dev/null || true
+        load=""
+    fi
 done
-echo "bench: the real executable at ${tempi[0]} BPM for $seconds s"
-$run "$bin/e2e_run.exe" "$winout" "$seconds" "${tempi[0]}"
-/usr/bin/python3 bench/report.py "$out" "$seconds" "${tempi[@]}"
+PYTHONPATH="$root/harness" BENCH_NAME="$name" /usr/bin/python3 bench/report.py "$out" \
+    "$seconds" "${tempi[@]}"

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # A longer fuzz run of the field check than the test command's.
 #   fuzz.sh [SECONDS]   (default 600)
-set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
-"$root/scripts/install-deps.sh"
-cmake --preset sanitize >/dev/null
-cmake --build --preset sanitize --target field_check_fuzz
-work="$root/build/sanitize/tests/fuzz/corpus"
-mkdir -p "$work"
-exec build/sanitize/tests/fuzz/field_check_fuzz -max_total_time="${1:-600}" -print_final_stats=1 \
-    -max_len=64 "$work" "$root/tests/fuzz/corpus"
+# shellcheck source=scripts/lib/prologue.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+[ $# -le 1 ] || usage_error "usage: fuzz.sh [SECONDS]"
+seconds="${1:-600}"
+check_seconds "$seconds" SECONDS
+install_deps
+configure sanitize
+build sanitize field_check_fuzz
+exec tests/fuzz/run-fuzz.sh build/sanitize/tests/fuzz/field_check_fuzz "$seconds"

@@ -1,47 +1,76 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian 12 machine. Idempotent: when every
-# package is already there it installs nothing and does not touch the network.
+# Installs what building and testing need on a Debian 12 machine, and the Japanese locale Wine
+# runs in. Idempotent: when everything is there it installs nothing and does not touch the
+# network.
+#   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ googletest libgtest-dev
+  cmake ninja-build g++ googletest libgtest-dev python3
+  # The 32-bit Windows program: the cross compiler, its binutils (windres) and headers.
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  # Wine; fonts-wine has Marlett, the font of the caption's close box.
   wine wine32:i386 fonts-wine
-  xvfb xdotool imagemagick fonts-noto-cjk x11-utils
-  icoutils llvm zip python3 python3-pefile procps util-linux
-  clang libclang-rt-14-dev clang-tidy cppcheck clang-format
-  # The click heard: a General MIDI synthesiser, the smallest GM sound font, the ALSA tools.
+  # A virtual display, real input, screenshots (imagemagick), xdpyinfo (x11-utils), and a
+  # font with the dialog's Japanese.
+  xvfb xdotool imagemagick x11-utils fonts-noto-cjk
+  # Wine needs a generated Japanese locale to render Japanese and to map non-ASCII paths.
+  locales
+  # The executable's checks read it with pefile.
+  python3-pefile
+  # The Wine session helper: pgrep (procps), flock and setsid (util-linux).
+  procps util-linux
+  # The sanitizer build and the fuzzer (clang and its runtime); llvm for llvm-symbolizer, which
+  # puts function names and lines into the sanitizers' reports.
+  clang libclang-rt-14-dev llvm
+  # The static checks.
+  clang-tidy cppcheck clang-format shellcheck
+  # The click heard: a General MIDI synthesiser, the smallest GM sound font, the ALSA tools
+  # (aconnect finds the synthesiser's port).
   fluidsynth timgm6mb-soundfont alsa-utils
 )
 
-# The timing benchmark also plots.
+if [ $# -gt 1 ] || { [ $# -eq 1 ] && [ "$1" != --bench ]; }; then
+  echo "usage: install-deps.sh [--bench]" >&2
+  exit 2
+fi
+# The timing benchmark also plots (gnuplot), builds its native ticker (gcc) and keeps both
+# cores busy for its loaded runs (stress-ng).
 if [ "${1:-}" = --bench ]; then
-  packages+=(gnuplot-nox gcc)
+  packages+=(gnuplot-nox gcc stress-ng)
 fi
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
-missing=()
+update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "install-deps: adding the i386 architecture"
   "${sudo_cmd[@]}" dpkg --add-architecture i386
-  missing+=(--update)
+  update=1
 fi
+missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
   fi
 done
-if [ "${#missing[@]}" -eq 0 ]; then
-  echo "install-deps: everything is installed"
-  exit 0
+if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
+  echo "install-deps: installing ${missing[*]:-(package lists only)}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  if [ "${#missing[@]}" -gt 0 ]; then
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
 fi
-pkgs=()
-for p in "${missing[@]}"; do [ "$p" = --update ] || pkgs+=("$p"); done
-echo "install-deps: installing ${pkgs[*]:-(package lists only)}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-if [ "${#pkgs[@]}" -gt 0 ]; then
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${pkgs[@]}"
+
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  echo "install-deps: generating the ja_JP.UTF-8 locale"
+  "${sudo_cmd[@]}" sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'ja_JP.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  "${sudo_cmd[@]}" locale-gen >/dev/null
+fi
+if [ "${#missing[@]}" -eq 0 ] && [ "$update" = 0 ]; then
+  echo "install-deps: everything is installed"
 fi

@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
 # Makes the screenshots in docs/ from the real program under Wine: idle, playing, and a warning.
 # Builds the program first; keys are typed with xdotool as a user would.
-set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
-"$root/scripts/install-deps.sh" >/dev/null
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target metronome >/dev/null
+# shellcheck source=scripts/lib/prologue.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+[ $# -eq 0 ] || usage_error "takes no arguments"
+install_deps >/dev/null
+configure windows
+build windows metronome >/dev/null
 
-export WINEPREFIX="$root/build/wine-screenshots"
-export WINE_QUIET_ALSA=1
-export WINE_RUN_DIRECT_OUTPUT=1
-unset WINE_USE_DISPLAY
-session="$root/scripts/wine-session.sh"
+export WINEPREFIX="$root/build/wine-screenshots" METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
+unset METRONOME_USE_DISPLAY
 "$session" prepare
 display="$("$session" display)"
 trap '"$session" shutdown' EXIT

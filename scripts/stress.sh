@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # A long stress run through the real executable under Wine (the test command runs 20 s of it).
 #   stress.sh [SECONDS]   (default 600)
-set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
-"$root/scripts/install-deps.sh"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-export METRONOME_STRESS_SECONDS="${1:-600}"
-export WINE_RUN_DLLOVERRIDES="midimap=n"
-trap 'build/windows/wine-run --shutdown' EXIT
-build/windows/wine-run build/windows/tests/wine/bin/dialog_tests.exe \
-    --gtest_filter='ProgramStress.*'
+# shellcheck source=scripts/lib/prologue.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+[ $# -le 1 ] || usage_error "usage: stress.sh [SECONDS]"
+seconds="${1:-600}"
+check_seconds "$seconds" SECONDS
+install_deps
+configure windows
+build windows dialog_tests
+trap '"$wine_run" --shutdown' EXIT
+METRONOME_STRESS_SECONDS="$seconds" METRONOME_DLLOVERRIDES="midimap=n" \
+    "$wine_run" build/windows/bin/dialog_tests.exe --gtest_filter='ProgramStress.*'

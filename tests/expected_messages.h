@@ -1,9 +1,16 @@
-// The warnings a user should see, built from their pieces so that a typo in the program's own
-// table cannot hide behind a copy of it.
+// What a user should see and hear, written out here so that a typo in the program's own tables
+// cannot hide behind a copy of them: the warnings, built from their pieces, and the key of a
+// note.
 #ifndef TESTS_EXPECTED_MESSAGES_H
 #define TESTS_EXPECTED_MESSAGES_H
 
+#include <cstdint>
 #include <string>
+
+// The key of a packed short MIDI message (its second byte).
+inline int KeyOf(uint32_t message) {
+    return static_cast<int>((message >> 8) & 0xFF);
+}
 
 namespace expected {
 

@@ -1,14 +1,12 @@
 #include "clock/beat_pattern.h"
 
+#include "../expected_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-int KeyOf(uint32_t message) {
-    return static_cast<int>((message >> 8) & 0xFF);
-}
 
 TEST(BeatPeriodMs, IsThirtySixThousandOverTempo) {
     const struct {

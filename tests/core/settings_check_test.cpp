@@ -17,35 +17,35 @@ struct ParseCase {
 
 TEST(ParseFieldNumber, TurnsTextIntoItsCode) {
     const ParseCase cases[] = {
-        {L"", -1},
+        {L"", kFieldNotANumber},
         {L"0", 0},
         {L"00", 0},
         {L"1", 1},
         {L"0090", 90},
         {L"1000", 1000},
         {L"2147483646", 2147483646},
-        {L"2147483647", -2},
-        {L"2147483648", -2},
-        {L"4294967296", -2},  // would wrap to 0 in 32 bits
-        {L"4294967386", -2},  // would wrap to 90
-        {L"99999999999", -2}, // eleven digits
-        {L"00000000090", 90}, // eleven digits with leading zeros
+        {L"2147483647", kFieldOverflow},
+        {L"2147483648", kFieldOverflow},
+        {L"4294967296", kFieldOverflow},  // would wrap to 0 in 32 bits
+        {L"4294967386", kFieldOverflow},  // would wrap to 90
+        {L"99999999999", kFieldOverflow}, // eleven digits
+        {L"00000000090", 90},             // eleven digits with leading zeros
         {L"0000000000000000000000001000", 1000},
-        {L"00000000002147483647", -2},
-        {L"123456789012345678901234567890", -2},
-        {L"+90", -1},
-        {L"-1", -1},
-        {L" 90", -1},
-        {L"90 ", -1},
-        {L"9 0", -1},
-        {L"90.0", -1},
-        {L"\t1", -1},
-        {L"\xFF19\xFF10", -1}, // full-width 90
-        {L"\x0660", -1},       // Arabic-Indic zero
-        {L"1e3", -1},
-        {L"0x10", -1},
-        {L"/", -1}, // just below '0'
-        {L":", -1}, // just above '9'
+        {L"00000000002147483647", kFieldOverflow},
+        {L"123456789012345678901234567890", kFieldOverflow},
+        {L"+90", kFieldNotANumber},
+        {L"-1", kFieldNotANumber},
+        {L" 90", kFieldNotANumber},
+        {L"90 ", kFieldNotANumber},
+        {L"9 0", kFieldNotANumber},
+        {L"90.0", kFieldNotANumber},
+        {L"\t1", kFieldNotANumber},
+        {L"\xFF19\xFF10", kFieldNotANumber}, // full-width 90
+        {L"\x0660", kFieldNotANumber},       // Arabic-Indic zero
+        {L"1e3", kFieldNotANumber},
+        {L"0x10", kFieldNotANumber},
+        {L"/", kFieldNotANumber}, // just below '0'
+        {L":", kFieldNotANumber}, // just above '9'
     };
     for (const ParseCase &c : cases) {
         EXPECT_EQ(ParseFieldNumber(c.text), c.code) << "text: " << ::testing::PrintToString(c.text);
@@ -53,7 +53,7 @@ TEST(ParseFieldNumber, TurnsTextIntoItsCode) {
 }
 
 TEST(ParseFieldNumber, NullTextIsNotANumber) {
-    EXPECT_EQ(ParseFieldNumber(nullptr), -1);
+    EXPECT_EQ(ParseFieldNumber(nullptr), kFieldNotANumber);
 }
 
 struct FieldCase {
@@ -128,7 +128,7 @@ TEST(CheckFieldValue, MessagesAreExactToTheCharacter) {
                                 0x3066, 0x4E0B, 0x3055, 0x3044, 0x3002, 0};
     EXPECT_EQ(std::wstring(check.message), std::wstring(expected));
 
-    CheckFieldValue(&kFieldRules[0], -1, &check);
+    CheckFieldValue(&kFieldRules[0], kFieldNotANumber, &check);
     const std::wstring tempo = check.message;
     ASSERT_EQ(tempo.size(), 32u);
     EXPECT_EQ(tempo.substr(0, 13), L"BPMの値が大きすぎます。");
@@ -151,7 +151,7 @@ TEST(CheckFieldValue, BoundaryCodesAroundEachLimit) {
         EXPECT_EQ(CheckFieldValue(&rule, static_cast<int32_t>(rule.limit + 1), &check), 0);
         EXPECT_NE(std::wstring(check.message).find(std::to_wstring(rule.limit)),
                   std::wstring::npos);
-        EXPECT_EQ(CheckFieldValue(&rule, -2, &check), 0);
+        EXPECT_EQ(CheckFieldValue(&rule, kFieldOverflow, &check), 0);
         EXPECT_EQ(CheckFieldValue(&rule, 2147483646, &check), 0);
     }
 }

@@ -48,8 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         text.push_back(unit);
     }
     const int32_t code = ParseFieldNumber(text.c_str());
-    if (!(code == -2 || code == -1 || (code >= 0 && code <= 2147483646))) {
-        Fail("the code is -2, -1 or 0..2147483646");
+    if (!(code == kFieldOverflow || code == kFieldNotANumber ||
+          (code >= 0 && code <= 2147483646))) {
+        Fail("the code is an overflow, not a number or 0..2147483646");
     }
     uint64_t digits = 0;
     const bool plain = DigitsOnly(text, &digits);

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Checks what the built executable carries: every resource (type, name, language), the icon,
-both manifests, the version block, the dialog template, its size and every function it imports.
+both manifests, the version block, the dialog template, its size, every function it imports,
+and the hardening its header declares.
 
 Usage: check_executable.py PROGRAM.exe   (needs Debian's python3-pefile)
 """
@@ -16,6 +17,12 @@ RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 NEUTRAL, EN_US = 0, 1033
 MAX_SIZE = 32 * 1024
 
+# The DLLs the executable may import, loaded before its entry runs. Windows looks for any other
+# in the program's own folder first, so only its known DLLs qualify, and COMCTL32, which the
+# manifest binds side by side. winmm is loaded from the system folder at run time.
+SAFE_DLLS = {'kernel32.dll', 'user32.dll', 'msvcrt.dll', 'ole32.dll', 'advapi32.dll',
+             'comctl32.dll'}
+
 # Every function the executable may import. A new import means new code in the program or a
 # library pulled in by accident (a threading or formatting library, say): both want a look.
 ALLOWED_IMPORTS = {
@@ -25,13 +32,12 @@ ALLOWED_IMPORTS = {
                    'SendMessageW', 'LoadIconW', 'MessageBoxW'},
     'comctl32.dll': {'InitCommonControls'},
     'ole32.dll': {'CoInitializeEx'},
-    'winmm.dll': {'timeGetDevCaps', 'timeBeginPeriod', 'timeEndPeriod', 'timeSetEvent',
-                  'timeKillEvent', 'midiOutOpen', 'midiOutReset', 'midiOutClose',
-                  'midiOutShortMsg'},
     'kernel32.dll': {
         'Sleep', 'WaitForSingleObject', 'CloseHandle',
         'SwitchToThread',                                          # the timer gate's wait
         'GetModuleHandleW', 'GetProcAddress', 'GetCurrentProcess',  # power-throttling opt-out
+        'SetDllDirectoryW',                     # the DLL search, where the system is too old
+        'GetSystemDirectoryW', 'LoadLibraryW', 'lstrcpyW',  # winmm from the system folder
         # The C runtime's start-up: TLS, pseudo-relocations, the unhandled-exception hook.
         'DeleteCriticalSection', 'EnterCriticalSection', 'InitializeCriticalSection',
         'LeaveCriticalSection', 'TlsGetValue', 'VirtualProtect', 'VirtualQuery',
@@ -44,8 +50,19 @@ ALLOWED_IMPORTS = {
         '__p__commode', '__p__fmode', '__p__wcmdln', '__set_app_type', '__setusermatherr',
         '__wgetmainargs', '__winitenv', '_amsg_exit', '_cexit', '_initterm', '_iob', '_onexit',
         'abort', 'calloc', 'exit', 'fprintf', 'fwrite', 'memcpy', 'signal', 'strlen',
-        'strncmp', 'vfprintf'},
+        'strncmp', 'vfprintf',
+        '_open', '_write', '_close', '_exit'},  # the stack protector's report of a smashed stack
+    # The stack protector's random guard.
+    'advapi32.dll': {'CryptAcquireContextA', 'CryptGenRandom', 'CryptReleaseContext'},
 }
+
+IMAGE_DLLCHARACTERISTICS = {
+    'DYNAMIC_BASE': 0x0040,  # ASLR
+    'NX_COMPAT': 0x0100,  # DEP
+    'NO_SEH': 0x0400,  # registers no structured exception handlers, so none can be forged
+    'TERMINAL_SERVER_AWARE': 0x8000,
+}
+IMAGE_SCN_MEM_EXECUTE, IMAGE_SCN_MEM_WRITE = 0x20000000, 0x80000000
 
 
 def load():
@@ -192,6 +209,19 @@ class Resources(unittest.TestCase):
                 self.assertEqual((cid, ctl_class, text, (x, y, cx, cy), style),
                                  want)
                 self.assertEqual((helpid, exstyle), (0, 0))
+
+    def test_imports_only_known_system_dlls(self):
+        dlls = {e.dll.decode().lower() for e in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertLessEqual(dlls, SAFE_DLLS, 'a DLL Windows would look for beside the program')
+
+    def test_header_declares_the_hardening(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        missing = [name for name, bit in IMAGE_DLLCHARACTERISTICS.items() if not flags & bit]
+        self.assertEqual(missing, [], f'DllCharacteristics {flags:#06x}')
+        for section in self.pe.sections:
+            with self.subTest(section=section.Name.rstrip(b'\0').decode()):
+                both = IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_WRITE
+                self.assertNotEqual(section.Characteristics & both, both, 'writable and executable')
 
     def test_imports_only_what_the_program_uses(self):
         unexpected = []

@@ -25,8 +25,14 @@ with zipfile.ZipFile(archive) as z:
         sys.exit('the packaged executable differs from the built one')
     if version not in z.read(f'{name}/README.txt').decode('utf-8'):
         sys.exit('the read-me does not name the version')
-    if not z.read(f'{name}/LICENSE').startswith(b'MIT License'):
-        sys.exit('the licence is not the MIT licence')
+    if not z.read(f'{name}/LICENSE').startswith(b'MIT License\r\n'):
+        sys.exit('the licence is not the MIT licence with Windows line endings')
+    for entry in z.infolist():
+        if entry.external_attr >> 16 != 0o100644:
+            sys.exit(f'{entry.filename}: mode {entry.external_attr >> 16:o}, expected 100644')
+        text = z.read(entry) if not entry.filename.endswith('.exe') else b''
+        if text.count(b'\n') != text.count(b'\r\n'):
+            sys.exit(f'{entry.filename}: a line ends without CR LF')
 sums = {line.split()[1]: line.split()[0]
         for line in (build / 'SHA256SUMS').read_text().splitlines()}
 for path in (archive, build / 'metronome.exe'):

@@ -1,8 +1,9 @@
 // The beat clock on the real multimedia timer and winmm, heard through the recording mapper.
-#include "clock/beat_clock.h"
 #include "clock/beat_pattern.h"
-#include "common/tempo_settings.h"
+#include "clock_runner.h"
 #include "midi_log.h"
+
+#include "../expected_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -36,15 +37,9 @@ class BeatClock : public ::testing::Test {
     // when fromOpen is false), stops it and waits for it.
     ClockRun Run(uint32_t bpm, uint32_t beats, DWORD playMs, bool fromOpen = true) {
         TempoSettings settings;
-        ClearTempoSettings(&settings);
-        settings.bpm = bpm;
-        settings.beats = beats;
-        settings.noteValue = 4;
-        settings.running.store(1);
         ClockRun run;
         run.startUs = NowMicroseconds();
-        HANDLE thread = reinterpret_cast<HANDLE>(
-            _beginthreadex(nullptr, 0, BeatClockThread, &settings, 0, nullptr));
+        HANDLE thread = StartBeatClock(&settings, bpm, beats);
         EXPECT_NE(thread, nullptr);
         if (thread == nullptr) {
             return run;
@@ -56,11 +51,8 @@ class BeatClock : public ::testing::Test {
         }
         Sleep(playMs);
         run.stopUs = NowMicroseconds();
-        settings.running.store(0);
-        EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-        run.stopTookUs = NowMicroseconds() - run.stopUs;
-        GetExitCodeThread(thread, &run.exitCode);
-        CloseHandle(thread);
+        run.stopTookUs = StopBeatClock(&settings, thread, 10000, &run.exitCode);
+        EXPECT_GE(run.stopTookUs, 0) << "the clock did not stop";
         run.events = ReadMidiLog(log_);
         opens_ = CountOf(run.events, "OPEN");
         return run;
@@ -89,7 +81,7 @@ class BeatClock : public ::testing::Test {
 void ExpectPattern(const std::vector<MidiEvent> &notes, uint32_t beats) {
     for (size_t i = 0; i < notes.size(); ++i) {
         EXPECT_EQ(notes[i].data & 0xFFFF00FFu, 0x007F0099u) << "note " << i;
-        EXPECT_EQ(KeyOf(notes[i]), i % beats == 0 ? 46 : 42) << "note " << i;
+        EXPECT_EQ(KeyOf(notes[i].data), i % beats == 0 ? 46 : 42) << "note " << i;
     }
 }
 

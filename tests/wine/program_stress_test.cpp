@@ -93,16 +93,6 @@ bool Responsive(HWND window) {
     return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &result) != 0;
 }
 
-bool IsIdle(HWND dialog) {
-    return ControlText(dialog, IDOK) == L"開始" &&
-           IsWindowEnabled(GetDlgItem(dialog, IDC_EDIT_BPM));
-}
-
-bool IsPlaying(HWND dialog) {
-    return ControlText(dialog, IDOK) == L"停止" &&
-           !IsWindowEnabled(GetDlgItem(dialog, IDC_EDIT_BPM));
-}
-
 class ProgramStress : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -144,7 +134,8 @@ class ProgramStress : public ::testing::Test {
         BringToFront(program_.dialog);
         PressKey(VK_RETURN);
         const HWND dialog = program_.dialog;
-        ASSERT_TRUE(WaitUntil([&] { return toPlaying ? IsPlaying(dialog) : IsIdle(dialog); }, 5000))
+        ASSERT_TRUE(WaitUntil(
+            [&] { return toPlaying ? IsPlayingWindow(dialog) : IsIdleWindow(dialog); }, 5000))
             << (toPlaying ? "did not start" : "did not stop");
         ++presses_;
     }
@@ -211,9 +202,10 @@ TEST_F(ProgramStress, StartStopRejectHoldAndCloseStayClean) {
             up.ki.dwFlags = KEYEVENTF_KEYUP;
             SendInput(1, &up, sizeof(INPUT));
             const HWND dialog = program_.dialog;
-            ASSERT_TRUE(WaitUntil([&] { return IsIdle(dialog) || IsPlaying(dialog); }, 5000));
+            ASSERT_TRUE(
+                WaitUntil([&] { return IsIdleWindow(dialog) || IsPlayingWindow(dialog); }, 5000));
             presses_ += 9;
-            if (IsPlaying(program_.dialog)) {
+            if (IsPlayingWindow(program_.dialog)) {
                 Toggle(false);
             }
             ++holds;

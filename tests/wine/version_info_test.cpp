@@ -29,7 +29,7 @@ std::wstring StringValue(std::vector<BYTE> &block, const std::wstring &key) {
 }
 
 TEST(VersionInfo, WindowsReadsTheDescriptionAndVersions) {
-    std::vector<BYTE> block = VersionBlockOf(TestBinFolder() + L"metronome.exe");
+    std::vector<BYTE> block = VersionBlockOf(ProgramFolder() + L"metronome.exe");
     ASSERT_FALSE(block.empty());
 
     VS_FIXEDFILEINFO *fixed = nullptr;

@@ -1,7 +1,7 @@
 // The clock of the MIDI recording: QueryPerformanceCounter in microseconds, the same in every
 // process of a Wine prefix or Windows session.
-#ifndef TESTS_MIDIREC_MICROSECONDS_H
-#define TESTS_MIDIREC_MICROSECONDS_H
+#ifndef HARNESS_MICROSECONDS_H
+#define HARNESS_MICROSECONDS_H
 
 #include <windows.h>
 

@@ -4,18 +4,21 @@
 #include <fstream>
 #include <sstream>
 
-std::wstring UseFreshMidiLog(const wchar_t *name) {
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    std::wstring path = std::wstring(folder) + L"midirec-" + name + L"-" +
-                        std::to_wstring(GetCurrentProcessId()) + L".log";
-    DeleteFileW(path.c_str());
+void UseMidiLog(const std::wstring &path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
     }
-    SetEnvironmentVariableW(L"MIDIREC_LOG", path.c_str());
+    SetEnvironmentVariableW(L"METRONOME_MIDI_LOG", path.c_str());
+}
+
+std::wstring UseFreshMidiLog(const wchar_t *name) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"midirec-" + name + L"-" +
+                              std::to_wstring(GetCurrentProcessId()) + L".log";
+    UseMidiLog(path);
     return path;
 }
 

@@ -9,10 +9,12 @@ format `sha256sum -c` reads.
 
 Nothing in the zip depends on when, where or by whom it is built: every entry carries the time
 SOURCE_DATE_EPOCH (from the environment, else the date of SOURCE_DIR's last commit), written in
-UTC; no owner, permissions or extra fields are stored; the entries keep the order given.
+UTC; every entry has the mode 0644 and no owner or extra fields; the entries keep the order
+given. Text files (.txt, LICENSE) get Windows line endings, so that any Notepad shows their lines.
 """
 import hashlib
 import os
+import stat
 import subprocess
 import sys
 import time
@@ -24,14 +26,27 @@ ZIP_EPOCH = 315532800  # 1980-01-01, the earliest time a zip entry can hold
 
 def source_date_epoch(source):
     value = os.environ.get('SOURCE_DATE_EPOCH')
+    if not value and (source / '.git').exists():
+        # A checkout owned by another user is "dubious" to git, which then refuses to answer;
+        # this one question about it is safe to ask.
+        answer = subprocess.run(['git', '-c', f'safe.directory={source}', '-C', str(source), 'log',
+                                 '-1', '--format=%ct'], capture_output=True, text=True)
+        value = answer.stdout.strip()
+        if answer.returncode != 0 or not value.isdigit():
+            sys.exit(f'make_package: git could not tell the date of the last commit in {source} '
+                     f'({answer.stderr.strip()}); set SOURCE_DATE_EPOCH')
     if not value:
-        try:
-            value = subprocess.run(['git', '-C', str(source), 'log', '-1', '--format=%ct'],
-                                   check=True, capture_output=True, text=True).stdout.strip()
-        except (OSError, subprocess.CalledProcessError):
-            value = ''
-    # Without a commit (a bare source tree) the earliest zip time keeps the output fixed.
+        # A source tree without history: the earliest zip time keeps the output fixed.
+        print('make_package: no git history and no SOURCE_DATE_EPOCH; entries dated 1980-01-01',
+              file=sys.stderr)
     return max(int(value), ZIP_EPOCH) if value else ZIP_EPOCH
+
+
+def contents(path):
+    data = path.read_bytes()
+    if path.suffix == '.txt' or path.name == 'LICENSE':
+        data = data.replace(b'\r\n', b'\n').replace(b'\n', b'\r\n')
+    return data
 
 
 def write_zip(archive, name, files, epoch):
@@ -40,15 +55,17 @@ def write_zip(archive, name, files, epoch):
         for path in files:
             entry = zipfile.ZipInfo(f'{name}/{path.name}', date_time=stamp)
             entry.compress_type = zipfile.ZIP_DEFLATED
-            entry.create_system = 0  # MS-DOS: no Unix owner or mode
-            entry.external_attr = 0
-            z.writestr(entry, path.read_bytes(), compresslevel=9)
+            # Unix mode 0644 (a plain file anyone may read), no owner: zipfile would write 0600
+            # for a mode of 0, and unzip would give files only their owner can read.
+            entry.create_system = 3
+            entry.external_attr = (stat.S_IFREG | 0o644) << 16
+            z.writestr(entry, contents(path), compresslevel=9)
 
 
 def main():
     if len(sys.argv) < 5:
         sys.exit(__doc__)
-    source, out, name = Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]
+    source, out, name = Path(sys.argv[1]).resolve(), Path(sys.argv[2]), sys.argv[3]
     files = [Path(f) for f in sys.argv[4:]]
     archive = out / f'{name}.zip'
     temporary = archive.with_suffix('.zip.part')

@@ -1,5 +1,7 @@
 #include "program_driver.h"
 
+#include "res/resource_ids.h"
+
 #include <vector>
 
 namespace {
@@ -19,7 +21,7 @@ BOOL CALLBACK FindDialogOfProcess(HWND window, LPARAM parameter) {
         ClassOf(window) != L"#32770") {
         return TRUE;
     }
-    const bool isMain = GetDlgItem(window, 1000) != nullptr;
+    const bool isMain = GetDlgItem(window, IDC_EDIT_BPM) != nullptr;
     if (isMain == context->wantMain) {
         context->found = window;
         return FALSE;
@@ -50,7 +52,7 @@ INPUT Key(WORD vk, bool up) {
 
 } // namespace
 
-std::wstring TestBinFolder() {
+std::wstring ProgramFolder() {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path, length);
@@ -58,7 +60,7 @@ std::wstring TestBinFolder() {
 }
 
 bool LaunchProgram(const std::wstring &exe, const std::wstring &arguments, Program *program) {
-    const std::wstring path = TestBinFolder() + exe;
+    const std::wstring path = ProgramFolder() + exe;
     std::wstring commandLine = L"\"" + path + L"\"";
     if (!arguments.empty()) {
         commandLine += L" " + arguments;
@@ -233,4 +235,29 @@ HWND FocusedWindow(HWND anyWindowOfThread) {
         return nullptr;
     }
     return info.hwndFocus;
+}
+
+namespace {
+
+const int kSettingControls[] = {IDC_EDIT_BPM,  IDC_EDIT_BEATS,    IDC_EDIT_NOTE,
+                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
+
+bool SettingsEnabled(HWND dialog, bool enabled) {
+    for (int id : kSettingControls) {
+        if ((IsWindowEnabled(GetDlgItem(dialog, id)) != 0) != enabled) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsIdleWindow(HWND dialog) {
+    return ControlText(dialog, IDOK) == L"開始" && SettingsEnabled(dialog, true);
+}
+
+bool IsPlayingWindow(HWND dialog) {
+    return ControlText(dialog, IDOK) == L"停止" && SettingsEnabled(dialog, false) &&
+           IsWindowEnabled(GetDlgItem(dialog, IDOK)) != 0;
 }

@@ -1,8 +1,8 @@
 // Drives the real program as a user would: starts the executable, finds its windows, types and
 // clicks through SendInput (real input, delivered by the window system to the foreground
 // window), and reads back what the windows show.
-#ifndef TESTS_WINE_PROGRAM_DRIVER_H
-#define TESTS_WINE_PROGRAM_DRIVER_H
+#ifndef HARNESS_PROGRAM_DRIVER_H
+#define HARNESS_PROGRAM_DRIVER_H
 
 #include <windows.h>
 
@@ -14,10 +14,11 @@ struct Program {
     HWND dialog = nullptr;
 };
 
-// The folder of the running test executable, where the programs under test are.
-std::wstring TestBinFolder();
+// The folder of the running driver, where the programs under test are.
+std::wstring ProgramFolder();
 
-// Starts bin/<exe> with the given arguments. Does not wait for any window.
+// Starts <exe>, a path relative to ProgramFolder(), with the given arguments. Does not wait for
+// any window.
 bool LaunchProgram(const std::wstring &exe, const std::wstring &arguments, Program *program);
 
 // Waits for the program's main dialog (the #32770 window with the tempo field).
@@ -59,5 +60,10 @@ std::wstring ClassOf(HWND window);
 
 // The window that has the keyboard focus in the window's thread.
 HWND FocusedWindow(HWND anyWindowOfThread);
+
+// The main dialog's two states: idle (開始, every setting control enabled) and playing (停止,
+// every setting control greyed out, the button enabled).
+bool IsIdleWindow(HWND dialog);
+bool IsPlayingWindow(HWND dialog);
 
 #endif

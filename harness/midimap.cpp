@@ -1,8 +1,9 @@
 // A MIDI mapper for tests: stands where the synthesiser would be and records what the program
 // sends through winmm, one line per event, with a high-resolution timestamp:
 //   <microseconds> <process id> OPEN|DATA <message hex>|RESET|CLOSE
-// The log goes to the file named by MIDIREC_LOG; nothing is recorded when it is unset.
-// Wine loads it in place of its own mapper with WINEDLLOVERRIDES=midimap=n.
+// The log goes to the file named by METRONOME_MIDI_LOG; nothing is recorded when it is unset.
+// Installed in the Wine prefix's system folder, Wine loads it in place of its own mapper when
+// told so (WINEDLLOVERRIDES=midimap=n).
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
@@ -16,7 +17,7 @@ namespace {
 void Record(const char *event, DWORD_PTR value, bool withValue) {
     const long long now = NowMicroseconds();
     wchar_t path[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"MIDIREC_LOG", path, MAX_PATH);
+    const DWORD length = GetEnvironmentVariableW(L"METRONOME_MIDI_LOG", path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return;
     }

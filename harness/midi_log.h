@@ -1,10 +1,10 @@
-// Reading what the recording MIDI mapper logged (see tests/midirec/midimap.cpp).
-#ifndef TESTS_WINE_MIDI_LOG_H
-#define TESTS_WINE_MIDI_LOG_H
+// Reading what the recording MIDI mapper logged (see midimap.cpp).
+#ifndef HARNESS_MIDI_LOG_H
+#define HARNESS_MIDI_LOG_H
 
 #include <windows.h>
 
-#include "../midirec/microseconds.h"
+#include "microseconds.h"
 
 #include <cstdint>
 #include <string>
@@ -17,18 +17,17 @@ struct MidiEvent {
     uint32_t data = 0;     // the short message, for DATA
 };
 
-// A fresh, empty log file in the temporary folder, and MIDIREC_LOG pointing at it so that this
-// process and the programs it starts record into it.
+// Makes the recorder log into path, from now on, for this process and the programs it starts:
+// an empty file, and METRONOME_MIDI_LOG pointing at it.
+void UseMidiLog(const std::wstring &path);
+
+// A fresh log in the temporary folder, named after name and this process; returns its path.
 std::wstring UseFreshMidiLog(const wchar_t *name);
 
 std::vector<MidiEvent> ReadMidiLog(const std::wstring &path);
 
 // The DATA events only.
 std::vector<MidiEvent> NotesOf(const std::vector<MidiEvent> &events);
-
-inline int KeyOf(const MidiEvent &note) {
-    return static_cast<int>((note.data >> 8) & 0xFF);
-}
 
 // Checks that the events form whole sessions: OPEN, notes, RESET, CLOSE, with no note outside
 // an open session and none after a reset. Returns an empty string or what is wrong.

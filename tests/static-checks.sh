@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# clang-tidy (checks in .clang-tidy) and cppcheck on the program's own sources, as compiled
-# for Windows. Usage: static-checks.sh tidy|cppcheck WINDOWS_BUILD_DIR
+# The static checks: clang-tidy (checks in .clang-tidy) and cppcheck on the program's own
+# sources, as compiled for Windows; the formatting of all C and C++ the project writes
+# (.clang-format); shellcheck on every shell script.
+#   static-checks.sh tidy|cppcheck|format|shellcheck WINDOWS_BUILD_DIR
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-build="$2"
+build="${2:-}"
 sources=(app/*.cpp ui/*.cpp clock/*.cpp)
 
 case "$1" in
@@ -27,8 +29,18 @@ cppcheck)
         -D_WIN32 -DUNICODE -D_UNICODE -I . "${sources[@]}"
     echo "cppcheck: ${#sources[@]} files clean"
     ;;
+format)
+    mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.c')
+    clang-format --dry-run --Werror "${files[@]}"
+    echo "clang-format: ${#files[@]} files formatted"
+    ;;
+shellcheck)
+    mapfile -t files < <(git ls-files '*.sh' '*.in' | xargs grep -lE '^(#!/usr/bin/env bash|# shellcheck shell=bash)')
+    shellcheck -x "${files[@]}"
+    echo "shellcheck: ${#files[@]} scripts clean"
+    ;;
 *)
-    echo "usage: static-checks.sh tidy|cppcheck WINDOWS_BUILD_DIR" >&2
+    echo "usage: static-checks.sh tidy|cppcheck|format|shellcheck WINDOWS_BUILD_DIR" >&2
     exit 2
     ;;
 esac
