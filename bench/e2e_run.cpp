@@ -22,9 +22,15 @@ int main(int argc, char **argv) {
     UseMidiLog(std::wstring(log.begin(), log.end()));
 
     Program program;
-    if (!LaunchProgram(L"metronome.exe", L"", &program) ||
-        (program.dialog = WaitForMainDialog(program)) == nullptr) {
-        std::fprintf(stderr, "e2e_run: the program did not start\n");
+    if (!LaunchProgram(L"metronome.exe", L"", &program)) {
+        std::fprintf(stderr, "e2e_run: the program could not be started (error %lu)\n",
+                     GetLastError());
+        return 1;
+    }
+    if ((program.dialog = WaitForMainDialog(program)) == nullptr) {
+        std::fprintf(stderr, "e2e_run: the program showed no dialog (exit code %lu)\n",
+                     WaitForExit(&program, 0));
+        CloseProgram(&program);
         return 1;
     }
     BringToFront(program.dialog);

@@ -28,9 +28,7 @@ name="${BENCH_NAME:-benchmark}"
 [[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
 
 install_flags=(--bench)
-install_deps
-configure windows
-build windows clock_bench e2e_run midimap
+ready windows clock_bench e2e_run midimap
 out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
@@ -55,7 +53,7 @@ series() {
 for pass in "${passes[@]}"; do
     folder="$out/$pass"
     mkdir -p "$folder"
-    winfolder="$(WINEPREFIX="$root/build/windows/wineprefix" winepath -w "$folder" 2>/dev/null)"
+    winfolder="Z:${folder//\//\\}" # Wine's drive Z: is the Unix root
     "$wine_run" --prepare
     if [ "$pass" = loaded ]; then
         echo "bench: both cores kept busy from here on (stress-ng)"

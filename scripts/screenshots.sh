@@ -4,9 +4,7 @@
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
-install_deps >/dev/null
-configure windows
-build windows metronome >/dev/null
+ready windows metronome >/dev/null
 
 export WINEPREFIX="$root/build/wine-screenshots" METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
 unset METRONOME_USE_DISPLAY

@@ -3,12 +3,8 @@
 #   stress.sh [SECONDS]   (default 600)
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
-[ $# -le 1 ] || usage_error "usage: stress.sh [SECONDS]"
-seconds="${1:-600}"
-check_seconds "$seconds" SECONDS
-install_deps
-configure windows
-build windows dialog_tests
+seconds_argument 600 "$@"
+ready windows dialog_tests
 trap '"$wine_run" --shutdown' EXIT
 METRONOME_STRESS_SECONDS="$seconds" METRONOME_DLLOVERRIDES="midimap=n" \
     "$wine_run" build/windows/bin/dialog_tests.exe --gtest_filter='ProgramStress.*'

@@ -18,6 +18,16 @@ check_seconds() {
         usage_error "$2 takes a whole number of seconds from 1 to 999999, not '$1'"
 }
 
+# seconds_argument DEFAULT ARGS...: the command's one optional argument, a number of seconds, into
+# $seconds.
+seconds_argument() {
+    local default="$1"
+    shift
+    [ $# -le 1 ] || usage_error "usage: $command_name.sh [SECONDS]"
+    seconds="${1:-$default}"
+    check_seconds "$seconds" SECONDS
+}
+
 # install_deps: installs what is missing (see install-deps.sh), with install_flags.
 install_flags=()
 install_deps() { bash "$root/scripts/install-deps.sh" "${install_flags[@]}"; }
@@ -34,6 +44,13 @@ build() {
     else
         cmake --build --preset "$preset"
     fi
+}
+
+# ready PRESET [TARGET...]: what is missing installed, the preset configured and built.
+ready() {
+    install_deps
+    configure "$1"
+    build "$@"
 }
 
 # The Windows build's Wine runner and the session script, for the commands that use them.
