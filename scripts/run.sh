@@ -37,7 +37,8 @@ else
 ALSA sequencer); the demonstration records it instead. Leave out --port or --demo."
 fi
 
-# One run of this clone at a time: two would share one prefix, one log and one WAV file.
+# One run of this clone at a time: two would share one prefix, one log and one WAV file. The
+# session script closes the lock's descriptor for everything Wine starts.
 mkdir -p build
 exec 8>build/run.lock
 flock -n 8 || { echo "run: this folder's program is already running (build/run.lock)" >&2; exit 1; }
@@ -117,7 +118,7 @@ desktop() {
     "$session" run reg add "$key" /v CurrentInstrument /d "$wine_name" /f >/dev/null 2>&1
     "$session" run reg add "$key" /v szPname /d "$wine_name" /f >/dev/null 2>&1
     echo "run: the click goes to $client, port $address '$port_name' ($where)"
-    "$session" run "$root/build/windows/metronome.exe" 7>&- 8>&- &
+    "$session" run "$root/build/windows/metronome.exe" &
     program=$!
     # Until the program ends or the time is up, whichever comes first.
     local end=$((SECONDS + ${seconds:-0}))
@@ -147,7 +148,7 @@ demo() {
     local display
     display="$("$session" display)"
     # Wine's complaints about the missing sound device go to a log, not to the user.
-    "$session" run "$root/build/windows/metronome.exe" 2>"$root/build/run-wine.log" 8>&- &
+    "$session" run "$root/build/windows/metronome.exe" 2>"$root/build/run-wine.log" &
     program=$!
     "$session" wait-window
     # 開始: the button has the focus. The program opens its MIDI output as it starts; should the
