@@ -5,10 +5,10 @@
 add_link_options(-static)
 
 add_library(metronome_win OBJECT
-  app/main.cpp
-  ui/main_dialog.cpp
-  ui/read_settings.cpp)
-target_include_directories(metronome_win PUBLIC ${CMAKE_SOURCE_DIR})
+  ${CMAKE_SOURCE_DIR}/src/app/main.cpp
+  ${CMAKE_SOURCE_DIR}/src/ui/main_dialog.cpp
+  ${CMAKE_SOURCE_DIR}/src/ui/read_settings.cpp)
+target_include_directories(metronome_win PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(metronome_win PUBLIC metronome_clock)
 project_warnings(metronome_win)
 # The program throws nothing, asks no type at run time and never unwinds: leave out the
@@ -25,21 +25,21 @@ endforeach()
 # The version is the project's; the resources that carry it are written from templates.
 set(METRONOME_RES ${CMAKE_BINARY_DIR}/res)
 foreach(file version.h metronome.manifest metronome-neutral.manifest)
-  configure_file(${CMAKE_SOURCE_DIR}/res/${file}.in ${METRONOME_RES}/${file} @ONLY)
+  configure_file(${CMAKE_SOURCE_DIR}/src/res/${file}.in ${METRONOME_RES}/${file} @ONLY)
 endforeach()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(METRONOME_ICON ${METRONOME_RES}/metronome.ico)
 add_custom_command(OUTPUT ${METRONOME_ICON}
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/make_icon.py
-    ${CMAKE_SOURCE_DIR}/res/metronome-icon.txt ${METRONOME_ICON}
-  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_icon.py ${CMAKE_SOURCE_DIR}/res/metronome-icon.txt
+    ${CMAKE_SOURCE_DIR}/src/res/metronome-icon.txt ${METRONOME_ICON}
+  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_icon.py ${CMAKE_SOURCE_DIR}/src/res/metronome-icon.txt
   COMMENT "Drawing the icon")
 add_custom_target(metronome_icon DEPENDS ${METRONOME_ICON})
 
 # metronome_program(NAME [RC_DEFINES...]): one executable of the program.
 function(metronome_program name)
-  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/res/metronome.rc)
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/res/metronome.rc)
   target_link_libraries(${name} PRIVATE metronome_win comctl32 ole32)
   # Small: unused sections dropped, symbols stripped.
   # No link time in the header: the same source gives the same bytes.
@@ -47,10 +47,10 @@ function(metronome_program name)
   # (none can be forged), aware of terminal services; ASLR and DEP are GNU ld's defaults.
   target_link_options(${name} PRIVATE -municode -s -Wl,--gc-sections -Wl,--no-insert-timestamp
     -Wl,--no-seh -Wl,--tsaware -Wl,--dynamicbase -Wl,--nxcompat)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${METRONOME_RES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${METRONOME_RES})
   target_compile_definitions(${name} PRIVATE ${ARGN})
   add_dependencies(${name} metronome_icon)
-  set_source_files_properties(${CMAKE_SOURCE_DIR}/res/metronome.rc PROPERTIES
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/metronome.rc PROPERTIES
     OBJECT_DEPENDS "${METRONOME_ICON};${METRONOME_RES}/metronome.manifest;${METRONOME_RES}/metronome-neutral.manifest;${METRONOME_RES}/version.h")
 endfunction()
 
@@ -58,7 +58,7 @@ metronome_program(metronome)
 
 # The release package: the executable, a short read-me and the licence, named with the version,
 # and the checksums beside it. The same source gives the same bytes (cmake/make_package.py).
-configure_file(${CMAKE_SOURCE_DIR}/res/README-package.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/src/res/README-package.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY)
 set(METRONOME_PACKAGE metronome-${PROJECT_VERSION}-win32)
 # A build folder from before still holds CPack's configuration, for which CMake keeps the name.
 file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)

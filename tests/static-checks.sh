@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 build="${2:-}"
-sources=(app/*.cpp ui/*.cpp clock/*.cpp)
+sources=(src/app/*.cpp src/ui/*.cpp src/clock/*.cpp)
 
 case "$1" in
 tidy)
@@ -26,7 +26,7 @@ cppcheck)
     cppcheck --quiet --error-exitcode=1 --std=c++17 --language=c++ --platform=win32W \
         --enable=warning,style,performance,portability --inline-suppr \
         --suppress=missingIncludeSystem --suppress=unusedFunction \
-        -D_WIN32 -DUNICODE -D_UNICODE -I . "${sources[@]}"
+        -D_WIN32 -DUNICODE -D_UNICODE -I src "${sources[@]}"
     echo "cppcheck: ${#sources[@]} files clean"
     ;;
 format)
