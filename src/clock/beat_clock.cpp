@@ -45,7 +45,7 @@ unsigned PlayUntilStopped(const WinmmCalls *winmm, const TempoSettings *settings
                           UINT period) {
     state->beats = settings->beats;
     state->count = 0;
-    OpenBeatGate(state);
+    OpenBeatGate(state, &settings->running);
     const MMRESULT timer =
         winmm->timeSetEvent(period, 0, BeatTimerProc, reinterpret_cast<DWORD_PTR>(state),
                             TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);

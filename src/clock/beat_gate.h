@@ -1,4 +1,5 @@
-// Keeps the beat state alive for every run of the timer callback.
+// Keeps the beat state alive for every run of the timer callback, and keeps the click silent
+// from the moment the user stops it.
 //
 // timeKillEvent stops future events, but the documentation does not promise that a callback
 // already under way on the timer thread has finished when it returns. So the callback checks in
@@ -7,19 +8,27 @@
 // waits until no callback is inside; one that arrives later finds the gate closed and leaves
 // without touching the state. This relies only on C++ atomics, not on how a particular winmm
 // dispatches its timers. One beat clock runs at a time, so one gate serves.
+//
+// The gate also lets a callback in only while the settings' running flag is set. The beat clock
+// notices a cleared flag at its next poll, up to 100 ms later, and ticks falling due meanwhile
+// would still sound after the user pressed 停止; the callback reads the flag itself instead.
 #ifndef CLOCK_BEAT_GATE_H
 #define CLOCK_BEAT_GATE_H
 
+#include <atomic>
+#include <cstdint>
+
 struct BeatState;
 
-// Lets callbacks for this state through. Call before arming the timer.
-void OpenBeatGate(BeatState *state);
+// Lets callbacks for this state through while *running is not 0. Call before arming the timer;
+// running must outlive the open gate.
+void OpenBeatGate(BeatState *state, const std::atomic<uint32_t> *running);
 
 // Closes the gate and returns once no callback is using the state.
 void CloseBeatGate();
 
-// For the callback: returns 1 and checks in when the gate is open for this state, in which case
-// LeaveBeatGate must follow; returns 0 (and needs no leave) otherwise.
+// For the callback: returns 1 and checks in when the gate is open for this state and running is
+// still set, in which case LeaveBeatGate must follow; returns 0 (and needs no leave) otherwise.
 int EnterBeatGate(const BeatState *state);
 void LeaveBeatGate();
 

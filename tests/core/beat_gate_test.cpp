@@ -15,17 +15,27 @@ namespace {
 
 const uint32_t kPoison = 0xDEADBEEF;
 
-TEST(BeatGate, LetsInOnlyTheStateItWasOpenedFor) {
+TEST(BeatGate, LetsInOnlyTheStateItWasOpenedForWhileTheClickIsToPlay) {
     BeatState a = {4, 0, nullptr};
     BeatState b = {4, 0, nullptr};
+    std::atomic<uint32_t> running{1};
     EXPECT_EQ(EnterBeatGate(&a), 0) << "closed at first";
-    OpenBeatGate(&a);
+    OpenBeatGate(&a, &running);
     EXPECT_EQ(EnterBeatGate(&b), 0);
     EXPECT_EQ(EnterBeatGate(nullptr), 0);
     ASSERT_EQ(EnterBeatGate(&a), 1);
     LeaveBeatGate();
-    CloseBeatGate();
+    // Stopped, while the clock has not yet noticed: the gate is still open, yet nobody gets in.
+    running.store(0);
+    EXPECT_EQ(EnterBeatGate(&a), 0) << "a tick after the stop must not sound";
+    CloseBeatGate(); // returns: the refused callback did not stay checked in
+    running.store(1);
     EXPECT_EQ(EnterBeatGate(&a), 0);
+    // The next start begins afresh.
+    OpenBeatGate(&b, &running);
+    ASSERT_EQ(EnterBeatGate(&b), 1);
+    LeaveBeatGate();
+    CloseBeatGate();
 }
 
 TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
@@ -35,6 +45,7 @@ TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
     std::atomic<bool> done{false};
     std::atomic<long> used{0};
     std::atomic<long> poisonedSeen{0};
+    std::atomic<uint32_t> running{1};
 
     std::thread timer([&] {
         while (!done.load()) {
@@ -53,7 +64,7 @@ TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
         BeatState *state = &states[round % 2];
         state->beats = 4;
         state->count = 0;
-        OpenBeatGate(state);
+        OpenBeatGate(state, &running);
         armed.store(state);
         for (int spin = 0; spin < round % 64; ++spin) {
             std::this_thread::yield();

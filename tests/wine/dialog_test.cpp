@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -165,6 +167,71 @@ TEST_F(Dialog, OpensWithDefaultsAndEnterStartsAndStopsTheClick) {
     PressKey(VK_ESCAPE);
     EXPECT_EQ(WaitForExit(&program_), 0u);
     EXPECT_EQ(CheckSessions(ReadMidiLog(log_), nullptr), "");
+}
+
+// The button's command, sent as a click sends it; returns when the dialog has handled it, that
+// is, for a stop, once the beat clock has ended.
+void PressButtonNow(HWND dialog) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)), SMTO_ABORTIFHUNG, 5000,
+                        &result);
+}
+
+// Silent from the press of 停止, though the clock looks at the stop only every 100 ms: at the
+// shortest period, stopped at a different moment of the beat each time. The press time is
+// taken just before the command is sent, on the clock the recorder stamps its notes with.
+TEST_F(Dialog, NoNoteAfterTheStopPress) {
+    // The command reaches the dialog's thread through the wineserver; a tick that falls due on
+    // that way is still before the stop. That takes well under a millisecond here.
+    const long long kDeliveryUs = 2000;
+    const int kStops = 24;
+    Start();
+    ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BPM, L"1000"));
+    std::vector<long long> stoppedAt;
+    long long slowestStopUs = 0;
+    for (int i = 0; i < kStops; ++i) {
+        const size_t before = NoteCount();
+        PressButtonNow(dialog());
+        ASSERT_TRUE(IsPlayingWindow(dialog()));
+        ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= before + 2; }, 5000)) << "no click";
+        Sleep(static_cast<DWORD>(i * 7 % 36)); // 0 to 35 ms into the 36 ms beat
+        const long long pressed = NowMicroseconds();
+        PressButtonNow(dialog());
+        const long long tookUs = NowMicroseconds() - pressed;
+        ASSERT_TRUE(IsIdleWindow(dialog()));
+        stoppedAt.push_back(pressed);
+        slowestStopUs = std::max(slowestStopUs, tookUs);
+        // One 100 ms poll plus the clean-up, with room for a busy machine.
+        EXPECT_LT(tookUs, 100000 + 150000) << "stop " << i;
+    }
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
+
+    const std::vector<MidiEvent> events = ReadMidiLog(log_);
+    EXPECT_EQ(CheckSessions(events, nullptr), "");
+    // Each note belongs to the run it was sent in: after its start's OPEN, before its RESET.
+    int late = 0;
+    long long latestUs = -1000000;
+    size_t run = 0;
+    for (const MidiEvent &e : events) {
+        if (e.kind == "RESET") {
+            ++run;
+        } else if (e.kind == "DATA" && run < stoppedAt.size()) {
+            const long long after = e.us - stoppedAt[run];
+            latestUs = std::max(latestUs, after);
+            if (after > kDeliveryUs) {
+                ++late;
+                ADD_FAILURE() << "stop " << run << ": a note "
+                              << static_cast<double>(after) / 1000.0 << " ms after the press";
+            }
+        }
+    }
+    EXPECT_EQ(run, static_cast<size_t>(kStops));
+    std::printf("%d stops at 1000 BPM: %d notes after the press; the last note %.2f ms from its "
+                "press; slowest stop %.1f ms\n",
+                kStops, late, static_cast<double>(latestUs) / 1000.0,
+                static_cast<double>(slowestStopUs) / 1000.0);
 }
 
 enum class CloseBy { Escape, AltF4, CloseBox };
