@@ -7,6 +7,7 @@ add_link_options(-static)
 add_library(metronome_win OBJECT
   ${CMAKE_SOURCE_DIR}/src/app/main.cpp
   ${CMAKE_SOURCE_DIR}/src/ui/main_dialog.cpp
+  ${CMAKE_SOURCE_DIR}/src/ui/dialog_font.cpp
   ${CMAKE_SOURCE_DIR}/src/ui/read_settings.cpp)
 target_include_directories(metronome_win PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(metronome_win PUBLIC metronome_clock)
@@ -40,7 +41,7 @@ add_custom_target(metronome_icon DEPENDS ${METRONOME_ICON})
 # metronome_program(NAME [RC_DEFINES...]): one executable of the program.
 function(metronome_program name)
   add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/res/metronome.rc)
-  target_link_libraries(${name} PRIVATE metronome_win comctl32 ole32)
+  target_link_libraries(${name} PRIVATE metronome_win comctl32 ole32 gdi32)
   # Small: unused sections dropped, symbols stripped.
   # No link time in the header: the same source gives the same bytes.
   # The header says what a hardened program says: no structured exception handlers of its own

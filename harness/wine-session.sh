@@ -11,6 +11,7 @@
 #                               private Xvfb and a Wine virtual desktop draw the captions)
 #   METRONOME_QUIET_ALSA=1      point ALSA at an empty configuration (no sound card here)
 #   METRONOME_DLLOVERRIDES      added to Wine's DLL overrides
+#   METRONOME_LANG              the locale programs run in (default ja_JP.UTF-8)
 #   METRONOME_MIDI_RECORDER     the recording MIDI mapper, installed into the prefix's system
 #                               folder (used where the overrides say midimap=n)
 #   METRONOME_DIRECT_OUTPUT=1   let the program write straight to our output (interactive use)
@@ -30,16 +31,22 @@ done
 export WINEDEBUG=-all WINEARCH=win32
 # Japanese texts need a Japanese locale to render, and Wine needs a locale the machine has
 # generated to map paths with non-ASCII characters (a folder named 練習, say).
-if locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
-    export LANG=ja_JP.UTF-8
-else
-    if [ ! -f "$state/no-locale" ]; then
-        echo "wine-session: no ja_JP.UTF-8 locale here (scripts/install-deps.sh makes it);" \
-            "Japanese text may show as boxes" >&2
-        touch "$state/no-locale"
+# with_locale LANGUAGE: exports LANG as LANGUAGE where the machine has it.
+with_locale() {
+    if locale -a 2>/dev/null | grep -qix "${1/UTF-8/utf-\\?8}"; then
+        export LANG="$1"
+    else
+        if [ ! -f "$state/no-locale-$1" ]; then
+            echo "wine-session: no $1 locale here (scripts/install-deps.sh makes it);" \
+                "texts may show as boxes" >&2
+            touch "$state/no-locale-$1"
+        fi
+        export LANG=C.UTF-8
     fi
-    export LANG=C.UTF-8
-fi
+}
+# The prefix is made, and its fonts set up, as a Japanese system's; METRONOME_LANG runs the
+# programs as on a Windows of another language (en_US.UTF-8: English).
+with_locale ja_JP.UTF-8
 unset LC_ALL
 if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
     # Without a sound card ALSA only complains; point it at a configuration with nothing in it.
@@ -160,6 +167,7 @@ prepare)
 run)
     shift
     locked_prepare
+    if [ -n "${METRONOME_LANG:-}" ]; then with_locale "$METRONOME_LANG"; fi
     if [ "${METRONOME_DIRECT_OUTPUT:-0}" = 1 ]; then
         exec wine "$@"
     fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian 12 machine, and the Japanese locale Wine
-# runs in. Idempotent: when everything is there it installs nothing and does not touch the
-# network.
+# Installs what building and testing need on a Debian 12 machine, and the Japanese and English
+# locales Wine runs in. Idempotent: when everything is there it installs nothing and does not
+# touch the network.
 #   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
 set -euo pipefail
 
@@ -64,13 +64,16 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
   fi
 fi
 
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
-  echo "install-deps: generating the ja_JP.UTF-8 locale"
-  "${sudo_cmd[@]}" sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen ||
-    echo 'ja_JP.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-  "${sudo_cmd[@]}" locale-gen >/dev/null
-fi
+# Japanese, the program's own language, and English, as a Windows that is not Japanese.
+for language in ja_JP en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$language\.utf-\?8"; then
+    echo "install-deps: generating the $language.UTF-8 locale"
+    "${sudo_cmd[@]}" sed -i "s/^# *\($language.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$language.UTF-8 UTF-8" /etc/locale.gen ||
+      echo "$language.UTF-8 UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    "${sudo_cmd[@]}" locale-gen >/dev/null
+  fi
+done
 if [ "${#missing[@]}" -eq 0 ] && [ "$update" = 0 ]; then
   echo "install-deps: everything is installed"
 fi

@@ -3,6 +3,7 @@
 #include "clock/beat_clock.h"
 #include "common/globals.h"
 #include "res/resource_ids.h"
+#include "ui/dialog_font.h"
 #include "ui/read_settings.h"
 #include "ui/settings_check.h"
 
@@ -57,6 +58,7 @@ INT_PTR OnInitDialog(HWND dialog) {
     SetDlgItemTextW(dialog, IDC_EDIT_BPM, kFieldRules[0].defaultText);
     SetDlgItemTextW(dialog, IDC_EDIT_BEATS, kFieldRules[1].defaultText);
     SetDlgItemTextW(dialog, IDC_EDIT_NOTE, kFieldRules[2].defaultText);
+    MakeTextsReadable(dialog);
     SetFocus(GetDlgItem(dialog, IDOK));
     return TRUE;
 }
@@ -111,6 +113,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return OnInitDialog(dialog);
     case WM_COMMAND:
         return OnCommand(dialog, wParam);
+    case WM_DESTROY:
+        ReleaseReadableFont();
+        return FALSE;
     default:
         return FALSE;
     }

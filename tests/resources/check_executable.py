@@ -20,8 +20,8 @@ MAX_SIZE = 32 * 1024
 # The DLLs the executable may import, loaded before its entry runs. Windows looks for any other
 # in the program's own folder first, so only its known DLLs qualify, and COMCTL32, which the
 # manifest binds side by side. winmm is loaded from the system folder at run time.
-SAFE_DLLS = {'kernel32.dll', 'user32.dll', 'msvcrt.dll', 'ole32.dll', 'advapi32.dll',
-             'comctl32.dll'}
+SAFE_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'msvcrt.dll', 'ole32.dll',
+             'advapi32.dll', 'comctl32.dll'}
 
 # Every function the executable may import. A new import means new code in the program or a
 # library pulled in by accident (a threading or formatting library, say): both want a look.
@@ -29,7 +29,12 @@ ALLOWED_IMPORTS = {
     # The program's own calls.
     'user32.dll': {'DialogBoxParamW', 'EndDialog', 'GetDlgItem', 'SetDlgItemTextW',
                    'GetWindowTextLengthW', 'GetWindowTextW', 'EnableWindow', 'SetFocus',
-                   'SendMessageW', 'LoadIconW', 'MessageBoxW'},
+                   'SendMessageW', 'LoadIconW', 'MessageBoxW',
+                   # The texts readable on any system: the dialog's font asked, the message
+                   # font given to the controls.
+                   'GetDC', 'ReleaseDC', 'SystemParametersInfoW', 'SendDlgItemMessageW'},
+    'gdi32.dll': {'GetGlyphIndicesW', 'GetTextMetricsW', 'GetTextCharset', 'TranslateCharsetInfo',
+                  'GetStockObject', 'SelectObject', 'CreateFontIndirectW', 'DeleteObject'},
     'comctl32.dll': {'InitCommonControls'},
     'ole32.dll': {'CoInitializeEx'},
     'kernel32.dll': {
@@ -38,6 +43,7 @@ ALLOWED_IMPORTS = {
         'GetModuleHandleW', 'GetProcAddress', 'GetCurrentProcess',  # power-throttling opt-out
         'SetDllDirectoryW',                     # the DLL search, where the system is too old
         'GetSystemDirectoryW', 'LoadLibraryW', 'lstrcpyW',  # winmm from the system folder
+        'WideCharToMultiByte',  # whether a raster font's code page has the dialog's texts
         # The C runtime's start-up: TLS, pseudo-relocations, the unhandled-exception hook.
         'DeleteCriticalSection', 'EnterCriticalSection', 'InitializeCriticalSection',
         'LeaveCriticalSection', 'TlsGetValue', 'VirtualProtect', 'VirtualQuery',

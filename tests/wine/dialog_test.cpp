@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -304,6 +305,52 @@ TEST_F(Dialog, ClosesWithExitCodeZeroIdleOrPlaying) {
         }
         CloseProgram(&program_);
     }
+}
+
+// How many different columns the dark pixels inside a control make on the screen. The empty
+// box a font without the character draws leaves one kind (its black top and bottom; its sides
+// are grey); the strokes of 拍子 or 開始 leave ten or more.
+size_t InkColumnShapes(HWND control, int inset) {
+    RECT rect;
+    GetWindowRect(control, &rect);
+    HDC screen = GetDC(nullptr);
+    std::set<std::vector<bool>> shapes;
+    for (int x = rect.left + inset; x < rect.right - inset; ++x) {
+        std::vector<bool> column;
+        bool inked = false;
+        for (int y = rect.top + inset; y < rect.bottom - inset; ++y) {
+            const COLORREF c = GetPixel(screen, x, y);
+            const bool dark = GetRValue(c) + GetGValue(c) + GetBValue(c) < 3 * 110;
+            column.push_back(dark);
+            inked = inked || dark;
+        }
+        if (inked) {
+            shapes.insert(column);
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    return shapes.size();
+}
+
+// Run on a Japanese system (the tests' default) and on an English one (.english): the label and
+// the button show their Japanese as characters, not as empty boxes.
+TEST_F(Dialog, ControlTextsDrawAsCharactersNotBoxes) {
+    Start();
+    // The focus, and its dotted frame, away from the button.
+    ClickWindow(GetDlgItem(dialog(), IDC_EDIT_BPM));
+    ASSERT_TRUE(WaitUntil([&] { return FocusIs(IDC_EDIT_BPM); }, 3000));
+    Sleep(300);
+    const struct {
+        int id;
+        const char *text;
+    } drawn[] = {{IDC_LABEL_TIMESIG, "拍子"}, {IDOK, "開始"}};
+    for (const auto &d : drawn) {
+        const size_t shapes = InkColumnShapes(GetDlgItem(dialog(), d.id), d.id == IDOK ? 3 : 0);
+        std::printf("%s: %zu column shapes (code page %u)\n", d.text, shapes, GetACP());
+        EXPECT_GE(shapes, 5u) << d.text << " is drawn as empty boxes";
+    }
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
 }
 
 TEST_F(Dialog, CommandLineArgumentsChangeNothing) {

@@ -1,0 +1,90 @@
+#include "ui/dialog_font.h"
+
+#include "res/resource_ids.h"
+
+namespace {
+
+// The Japanese the program itself puts on its controls: the label and both button captions.
+const wchar_t kOwnTexts[] = L"拍子開始停止";
+const int kOwnTextLength = static_cast<int>(sizeof(kOwnTexts) / sizeof(kOwnTexts[0])) - 1;
+
+const int kControls[] = {IDOK,          IDC_EDIT_BEATS,    IDC_EDIT_NOTE,  IDC_EDIT_BPM,
+                         IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
+
+HFONT g_readableFont = nullptr;
+
+// A raster font has exactly the characters of its character set's code page. GetGlyphIndices
+// is meant for outline fonts, so a raster font is asked through its code page instead.
+bool CodePageHasOwnTexts(HDC dc) {
+    CHARSETINFO charset = {};
+    const DWORD_PTR id = static_cast<DWORD_PTR>(GetTextCharset(dc));
+    if (!TranslateCharsetInfo(reinterpret_cast<DWORD *>(id), &charset, TCI_SRCCHARSET)) {
+        return false;
+    }
+    char bytes[4 * kOwnTextLength];
+    BOOL usedDefault = FALSE;
+    return WideCharToMultiByte(charset.ciACP, WC_NO_BEST_FIT_CHARS, kOwnTexts, kOwnTextLength,
+                               bytes, sizeof(bytes), nullptr, &usedDefault) > 0 &&
+           !usedDefault;
+}
+
+bool FontHasOwnTexts(HDC dc) {
+    TEXTMETRICW metrics = {};
+    if (GetTextMetricsW(dc, &metrics) &&
+        (metrics.tmPitchAndFamily & (TMPF_TRUETYPE | TMPF_VECTOR)) == 0) {
+        return CodePageHasOwnTexts(dc);
+    }
+    WORD glyphs[kOwnTextLength];
+    if (GetGlyphIndicesW(dc, kOwnTexts, kOwnTextLength, glyphs, GGI_MARK_NONEXISTING_GLYPHS) ==
+        GDI_ERROR) {
+        return CodePageHasOwnTexts(dc);
+    }
+    for (WORD glyph : glyphs) {
+        if (glyph == 0xFFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DialogFontHasOwnTexts(HWND dialog) {
+    HDC dc = GetDC(dialog);
+    if (dc == nullptr) {
+        return true; // nothing to learn from: leave the template's font
+    }
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font != nullptr ? font : GetStockObject(SYSTEM_FONT));
+    const bool has = FontHasOwnTexts(dc);
+    SelectObject(dc, previous);
+    ReleaseDC(dialog, dc);
+    return has;
+}
+
+} // namespace
+
+void MakeTextsReadable(HWND dialog) {
+    if (g_readableFont != nullptr || DialogFontHasOwnTexts(dialog)) {
+        return;
+    }
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        return;
+    }
+    g_readableFont = CreateFontIndirectW(&metrics.lfMessageFont);
+    if (g_readableFont == nullptr) {
+        return;
+    }
+    // The layout stays in the template's dialog units: only the drawing changes.
+    for (int id : kControls) {
+        SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(g_readableFont),
+                            TRUE);
+    }
+}
+
+void ReleaseReadableFont() {
+    if (g_readableFont != nullptr) {
+        DeleteObject(g_readableFont);
+        g_readableFont = nullptr;
+    }
+}
