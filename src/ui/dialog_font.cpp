@@ -2,6 +2,8 @@
 
 #include "res/resource_ids.h"
 
+#include <algorithm>
+
 namespace {
 
 // The Japanese the program itself puts on its controls: the label and both button captions.
@@ -39,12 +41,8 @@ bool FontHasOwnTexts(HDC dc) {
         GDI_ERROR) {
         return CodePageHasOwnTexts(dc);
     }
-    for (WORD glyph : glyphs) {
-        if (glyph == 0xFFFF) {
-            return false;
-        }
-    }
-    return true;
+    return std::none_of(glyphs, glyphs + kOwnTextLength,
+                        [](WORD glyph) { return glyph == 0xFFFF; });
 }
 
 bool DialogFontHasOwnTexts(HWND dialog) {
@@ -77,8 +75,7 @@ void MakeTextsReadable(HWND dialog) {
     }
     // The layout stays in the template's dialog units: only the drawing changes.
     for (int id : kControls) {
-        SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(g_readableFont),
-                            TRUE);
+        SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(g_readableFont), TRUE);
     }
 }
 
