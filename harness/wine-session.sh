@@ -28,7 +28,9 @@ for fd in "/proc/$$/fd"/*; do
     if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
 done
 
-export WINEDEBUG=-all WINEARCH=win32
+# A 32-bit prefix unless told otherwise: METRONOME_WINEARCH=win64 gives a 64-bit one, in which
+# the program runs under WoW64 as on every Windows 11.
+export WINEDEBUG=-all WINEARCH="${METRONOME_WINEARCH:-win32}"
 # Japanese texts need a Japanese locale to render, and Wine needs a locale the machine has
 # generated to map paths with non-ASCII characters (a folder named 練習, say).
 # with_locale LANGUAGE: exports LANG as LANGUAGE where the machine has it.

@@ -9,8 +9,9 @@ packages=(
   cmake ninja-build g++ googletest libgtest-dev python3
   # The 32-bit Windows program: the cross compiler, its binutils (windres) and headers.
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  # Wine; fonts-wine has Marlett, the font of the caption's close box.
-  wine wine32:i386 fonts-wine
+  # Wine, 32-bit and, as every Windows 11 runs the program, 64-bit (WoW64); fonts-wine has
+  # Marlett, the font of the caption's close box.
+  wine wine32:i386 wine64 fonts-wine
   # A virtual display, real input, screenshots (imagemagick), xdpyinfo (x11-utils), and a
   # font with the dialog's Japanese.
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk
