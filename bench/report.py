@@ -18,6 +18,8 @@ import click_audio  # the harness's, on PYTHONPATH
 
 out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
 DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'docs')
+MEDIA = os.path.join(DOCS, 'media')  # plots and recordings, apart from the writing
+os.makedirs(MEDIA, exist_ok=True)
 NAME = os.environ.get('BENCH_NAME', 'benchmark')
 
 
@@ -192,8 +194,8 @@ for bpm in tempi:
             for i, e in enumerate(f['errors']):
                 d.write(f'{i} {e:.4f}\n')
         data_files.append((name, path))
-    over = os.path.join(DOCS, f'{NAME}-errors-{bpm}.png')
-    hist = os.path.join(DOCS, f'{NAME}-histogram-{bpm}.png')
+    over = os.path.join(MEDIA, f'{NAME}-errors-{bpm}.png')
+    hist = os.path.join(MEDIA, f'{NAME}-histogram-{bpm}.png')
     plot = ['set terminal pngcairo size 900,360 font "sans,10"' if subprocess.run(
         ['gnuplot', '-e', 'set terminal pngcairo'], capture_output=True).returncode == 0
         else 'set terminal png size 900,360',
@@ -210,22 +212,22 @@ for bpm in tempi:
         'plot ' + ', '.join(f'"{p}" using (bin($2)):(1.0) smooth freq with boxes title "{n}"'
                             for n, p in data_files)]
     subprocess.run(['gnuplot'], input='\n'.join(plot), text=True, check=True)
-    lines.append(f'![errors at {bpm}]({NAME}-errors-{bpm}.png)\n')
-    lines.append(f'![histogram at {bpm}]({NAME}-histogram-{bpm}.png)\n')
+    lines.append(f'![errors at {bpm}](media/{NAME}-errors-{bpm}.png)\n')
+    lines.append(f'![histogram at {bpm}](media/{NAME}-histogram-{bpm}.png)\n')
 
 
 # Listening sample: the first seconds of the program at the last tempo, as a standard MIDI
 # file rendered with FluidSynth.
 sample_events = [e for e in read_log(f'program-{tempi[-1]}.log') if e[1] == 'DATA']
 if sample_events and os.path.exists(click_audio.SOUNDFONT) and NAME == 'benchmark':
-    midi = os.path.join(DOCS, 'listening-sample.mid')
-    wav = os.path.join(DOCS, 'listening-sample.wav')
+    midi = os.path.join(MEDIA, 'listening-sample.mid')
+    wav = os.path.join(MEDIA, 'listening-sample.wav')
     click_audio.render(sample_events, wav, length_s=8, midi=midi)
-    lines.append(f'Listening sample: [listening-sample.wav](listening-sample.wav) — eight seconds '
+    lines.append(f'Listening sample: [listening-sample.wav](media/listening-sample.wav) — eight seconds '
                  f'of the program at {tempi[-1]} BPM as recorded, rendered with FluidSynth and '
                  'the TimGM6mb General MIDI sound font (open hi-hat on the first beat, closed on '
                  'the others); the recording as a standard MIDI file: '
-                 '[listening-sample.mid](listening-sample.mid).\n')
+                 '[listening-sample.mid](media/listening-sample.mid).\n')
 
 with open(os.path.join(DOCS, f'{NAME}.md'), 'w') as f:
     f.write('\n'.join(lines) + '\n')
