@@ -35,6 +35,10 @@ void KeepTimerResolutionWhenHidden() {
     setInformation(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof(state));
 }
 
+// The thread looks at the running flag every 100 ms rather than waiting on an event: the flag is
+// the only signal between the threads, with no handle to make, share or leak, and the wait stays
+// a plain Sleep. The poll bounds how long a stop waits for the clean-up; when the click falls
+// silent is the timer callback's business, which reads the flag itself (see beat_gate.h).
 const DWORD kPollMs = 100;
 const unsigned kExitStopped = 0;
 const unsigned kExitFailed = 0xFFFFFFFFu;

@@ -27,6 +27,11 @@ struct BeatState {
 };
 
 // Milliseconds between ticks: 36000 / bpm, remainder discarded. bpm must not be 0.
+//
+// 36000, not 60000, and on purpose: the field labelled BPM is the program's own tempo value, not
+// beats per minute. A value N clicks 5N/3 times a minute (90, the default, clicks 150 times, every
+// 400 ms); the README tells users to type 3T/5 for a true tempo T. Changing it to 60000 would
+// slow down every tempo anyone has ever typed.
 uint32_t BeatPeriodMs(uint32_t bpm);
 
 // Advances the bar by one tick and returns the message for that tick.
