@@ -42,7 +42,7 @@ void CloseBeatGate() {
     }
 }
 
-int EnterBeatGate(const BeatState *state) {
+bool EnterBeatGate(const BeatState *state) {
     g_callbacksInside.fetch_add(1);
     // The flag is read only once the gate names the state, so while the clock, and the
     // settings it plays, are alive.
@@ -53,10 +53,10 @@ int EnterBeatGate(const BeatState *state) {
     // timer's callbacks run one after another, and every one that starts after the store reads 0.
     if (state != nullptr && g_gateState.load() == state &&
         g_running.load()->load(std::memory_order_acquire) != 0) {
-        return 1;
+        return true;
     }
     g_callbacksInside.fetch_sub(1);
-    return 0;
+    return false;
 }
 
 void LeaveBeatGate() {

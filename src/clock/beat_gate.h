@@ -27,9 +27,10 @@ void OpenBeatGate(BeatState *state, const std::atomic<uint32_t> *running);
 // Closes the gate and returns once no callback is using the state.
 void CloseBeatGate();
 
-// For the callback: returns 1 and checks in when the gate is open for this state and running is
-// still set, in which case LeaveBeatGate must follow; returns 0 (and needs no leave) otherwise.
-int EnterBeatGate(const BeatState *state);
+// For the callback: returns true and checks in when the gate is open for this state and running
+// is still set, in which case LeaveBeatGate must follow; returns false (and needs no leave)
+// otherwise.
+bool EnterBeatGate(const BeatState *state);
 void LeaveBeatGate();
 
 #endif

@@ -7,19 +7,18 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-// The winmm functions the beat clock uses, under their own names.
+// The winmm functions the beat clock uses, under their own names, typed from the SDK's own
+// declarations so that a wrong signature cannot compile.
 struct WinmmCalls {
-    MMRESULT(WINAPI *timeGetDevCaps)(LPTIMECAPS caps, UINT size);
-    MMRESULT(WINAPI *timeBeginPeriod)(UINT period);
-    MMRESULT(WINAPI *timeEndPeriod)(UINT period);
-    MMRESULT(WINAPI *timeSetEvent)
-    (UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user, UINT event);
-    MMRESULT(WINAPI *timeKillEvent)(UINT timer);
-    MMRESULT(WINAPI *midiOutOpen)
-    (LPHMIDIOUT out, UINT device, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
-    MMRESULT(WINAPI *midiOutShortMsg)(HMIDIOUT out, DWORD message);
-    MMRESULT(WINAPI *midiOutReset)(HMIDIOUT out);
-    MMRESULT(WINAPI *midiOutClose)(HMIDIOUT out);
+    decltype(&::timeGetDevCaps) timeGetDevCaps;
+    decltype(&::timeBeginPeriod) timeBeginPeriod;
+    decltype(&::timeEndPeriod) timeEndPeriod;
+    decltype(&::timeSetEvent) timeSetEvent;
+    decltype(&::timeKillEvent) timeKillEvent;
+    decltype(&::midiOutOpen) midiOutOpen;
+    decltype(&::midiOutShortMsg) midiOutShortMsg;
+    decltype(&::midiOutReset) midiOutReset;
+    decltype(&::midiOutClose) midiOutClose;
 };
 
 // Loads winmm from the system folder on first use and keeps it. Returns its calls, or null when

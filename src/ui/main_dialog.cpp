@@ -55,9 +55,9 @@ INT_PTR OnInitDialog(HWND dialog) {
         SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
     ClearTempoSettings(&g_settings);
-    SetDlgItemTextW(dialog, IDC_EDIT_BPM, kFieldRules[0].defaultText);
-    SetDlgItemTextW(dialog, IDC_EDIT_BEATS, kFieldRules[1].defaultText);
-    SetDlgItemTextW(dialog, IDC_EDIT_NOTE, kFieldRules[2].defaultText);
+    for (const FieldRule &rule : kFieldRules) { // tempo, beats, note value
+        SetDlgItemTextW(dialog, rule.controlId, rule.defaultText);
+    }
     MakeTextsReadable(dialog);
     SetFocus(GetDlgItem(dialog, IDOK));
     return TRUE;

@@ -60,7 +60,7 @@ int32_t ParseFieldNumber(const wchar_t *text) {
     return static_cast<int32_t>(value);
 }
 
-int CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result) {
+bool CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result) {
     result->field = field;
     result->value = 0;
     result->message[0] = L'\0';
@@ -68,15 +68,15 @@ int CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result) {
     // same message as a number that is too large.
     if (code == kFieldOverflow || static_cast<uint32_t>(code) > field->limit) {
         FormatTooLarge(result->message, field->tooLargeFormat, field->limit);
-        result->accepted = 0;
-        return 0;
+        result->accepted = false;
+        return false;
     }
     if (code == 0) {
         CopyMessage(result->message, field->zeroText);
-        result->accepted = 0;
-        return 0;
+        result->accepted = false;
+        return false;
     }
     result->value = static_cast<uint32_t>(code);
-    result->accepted = 1;
-    return 1;
+    result->accepted = true;
+    return true;
 }

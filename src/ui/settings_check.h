@@ -26,7 +26,7 @@ extern const FieldRule kFieldRules[kFieldCount];
 const size_t kFieldMessageCapacity = 128;
 
 struct FieldCheck {
-    int accepted;                           // 1: value holds the field's value; 0: rejected
+    bool accepted;                          // value holds the field's value; else rejected
     uint32_t value;                         // 1..limit when accepted
     const FieldRule *field;                 // the field checked: its control and default text
     wchar_t message[kFieldMessageCapacity]; // the warning when rejected, else empty
@@ -37,6 +37,6 @@ struct FieldCheck {
 int32_t ParseFieldNumber(const wchar_t *text);
 
 // Accepts the code as the field's value or fills in the rejection. Returns result->accepted.
-int CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result);
+bool CheckFieldValue(const FieldRule *field, int32_t code, FieldCheck *result);
 
 #endif
