@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the screenshots in docs/ from the real program under Wine: idle, playing, and a warning.
-# Builds the program first; keys are typed with xdotool as a user would.
+# Makes the screenshots in docs/media/ from the real program under Wine: idle, playing, a
+# warning, and idle on an English system. Builds the program first; keys are typed with xdotool
+# as a user would.
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
@@ -11,21 +12,22 @@ unset METRONOME_USE_DISPLAY
 "$session" prepare
 display="$("$session" display)"
 trap '"$session" shutdown' EXIT
+media=docs/media
+mkdir -p "$media"
 
 shot() { # shot NAME: the dialog and what is around it, cropped from the virtual desktop
     sleep 0.7
-    DISPLAY="$display" import -window root -crop 400x230+120+125 +repage "docs/$1.png"
-    echo "screenshots: docs/$1.png"
+    DISPLAY="$display" import -window root -crop 400x230+120+125 +repage "$media/$1.png"
+    echo "screenshots: $media/$1.png"
 }
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
 "$session" run "$root/build/windows/metronome.exe" &
 "$session" wait-window
-mkdir -p docs
 shot idle
 # The title bar with the program's icon, four times larger.
-convert docs/idle.png -crop 250x24+73+37 +repage -scale 400% docs/titlebar.png
-echo "screenshots: docs/titlebar.png"
+convert "$media/idle.png" -crop 250x24+73+37 +repage -scale 400% "$media/titlebar.png"
+echo "screenshots: $media/titlebar.png"
 keys Return
 shot playing
 keys Return
@@ -33,4 +35,11 @@ keys Return
 keys Tab Tab Tab 0 Return
 shot warning
 keys Return Escape
+wait
+
+# The same program on a Windows whose language is English.
+METRONOME_LANG=en_US.UTF-8 "$session" run "$root/build/windows/metronome.exe" &
+"$session" wait-window
+shot idle-english
+keys Escape
 wait
