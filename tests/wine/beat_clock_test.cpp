@@ -135,11 +135,10 @@ TEST_F(BeatClock, StopEndsTheThreadWithinAPollAndResetsBeforeClosing) {
     const ClockRun run = Run(1000, 4, 500);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_LT(run.stopTookUs, 100000 + 150000) << "one 100 ms poll plus clean-up";
-    ASSERT_GE(run.events.size(), 3u);
-    EXPECT_EQ(run.events.front().kind, "OPEN");
-    EXPECT_EQ(run.events[run.events.size() - 2].kind, "RESET");
-    EXPECT_EQ(run.events.back().kind, "CLOSE");
-    EXPECT_EQ(CheckSessions(run.events, nullptr), "");
+    // One whole session: opened, reset after the last note, then closed.
+    size_t sessions = 0;
+    EXPECT_EQ(CheckSessions(run.events, &sessions), "");
+    EXPECT_EQ(sessions, 1u);
     // Silent from the stop, though the thread sees the flag only at its next poll. A callback
     // that read the flag just before it was cleared may still be sending: microseconds, not a
     // period.

@@ -298,10 +298,10 @@ TEST_F(Dialog, ClosesWithExitCodeZeroIdleOrPlaying) {
         Sleep(150);
         EXPECT_EQ(NoteCount(), heard) << "a note after the program ended";
         const std::vector<MidiEvent> events = ReadMidiLog(log_);
+        // Whole sessions: a played click ends with its output reset and closed.
         EXPECT_EQ(CheckSessions(events, nullptr), "");
         if (c.playing) {
             ASSERT_FALSE(events.empty());
-            EXPECT_EQ(events.back().kind, "CLOSE");
         }
         CloseProgram(&program_);
     }
