@@ -17,9 +17,8 @@
 
 namespace {
 
-void LogTo(const std::string &folder, const std::string &name) {
-    const std::string path = folder + "\\" + name + ".log";
-    UseMidiLog(std::wstring(path.begin(), path.end()));
+void LogTo(const std::wstring &folder, const std::wstring &name) {
+    UseMidiLog(folder + L"\\" + name + L".log");
 }
 
 long long ProcessCpuMicroseconds() {
@@ -58,8 +57,8 @@ unsigned __stdcall NaiveLoop(void *argument) {
 
 namespace {
 
-void RecordProgram(const std::string &folder, FILE *summary, DWORD seconds, uint32_t bpm) {
-    LogTo(folder, "program-" + std::to_string(bpm));
+void RecordProgram(const std::wstring &folder, FILE *summary, DWORD seconds, uint32_t bpm) {
+    LogTo(folder, L"program-" + std::to_wstring(bpm));
     TempoSettings settings;
     const long long cpuBefore = ProcessCpuMicroseconds();
     const long long wallBefore = NowMicroseconds();
@@ -71,8 +70,8 @@ void RecordProgram(const std::string &folder, FILE *summary, DWORD seconds, uint
     std::fprintf(summary, "cpu %u %lld %lld\nstop %u %lld\n", bpm, cpu, wall, bpm, stopTook);
 }
 
-void RecordNaive(const std::string &folder, DWORD seconds, uint32_t bpm) {
-    LogTo(folder, "naive-" + std::to_string(bpm));
+void RecordNaive(const std::wstring &folder, DWORD seconds, uint32_t bpm) {
+    LogTo(folder, L"naive-" + std::to_wstring(bpm));
     NaiveArgs naive = {BeatPeriodMs(bpm), 1};
     HANDLE loop =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, NaiveLoop, &naive, 0, nullptr));
@@ -83,8 +82,8 @@ void RecordNaive(const std::string &folder, DWORD seconds, uint32_t bpm) {
 }
 
 // Stop latency over many stops at the shortest period, each after a different time.
-void RecordStops(const std::string &folder, FILE *summary) {
-    LogTo(folder, "stops");
+void RecordStops(const std::wstring &folder, FILE *summary) {
+    LogTo(folder, L"stops");
     for (int i = 0; i < 40; ++i) {
         TempoSettings settings;
         HANDLE thread = StartBeatClock(&settings, 1000, 4);
@@ -95,25 +94,26 @@ void RecordStops(const std::string &folder, FILE *summary) {
 
 } // namespace
 
-int main(int argc, char **argv) {
-    const std::string mode = argc > 2 ? argv[2] : "";
-    const bool series = (mode == "program" || mode == "naive") && argc == 5;
-    if (!series && !(mode == "stops" && argc == 3)) {
+// Wide arguments: the folder may be named in any language.
+int wmain(int argc, wchar_t **argv) {
+    const std::wstring mode = argc > 2 ? argv[2] : L"";
+    const bool series = (mode == L"program" || mode == L"naive") && argc == 5;
+    if (!series && !(mode == L"stops" && argc == 3)) {
         std::fprintf(stderr, "usage: clock_bench OUT_FOLDER program|naive SECONDS TEMPO\n"
                              "       clock_bench OUT_FOLDER stops\n");
         return 2;
     }
-    const std::string folder = argv[1];
-    FILE *summary = std::fopen((folder + "\\clock_summary.txt").c_str(), "a");
+    const std::wstring folder = argv[1];
+    FILE *summary = _wfopen((folder + L"\\clock_summary.txt").c_str(), L"a");
     if (summary == nullptr) {
         return 1;
     }
-    if (mode == "stops") {
+    if (mode == L"stops") {
         RecordStops(folder, summary);
     } else {
-        const DWORD seconds = static_cast<DWORD>(std::atoi(argv[3]));
-        const uint32_t bpm = static_cast<uint32_t>(std::atoi(argv[4]));
-        if (mode == "program") {
+        const DWORD seconds = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
+        const uint32_t bpm = static_cast<uint32_t>(std::wcstoul(argv[4], nullptr, 10));
+        if (mode == L"program") {
             RecordProgram(folder, summary, seconds, bpm);
         } else {
             RecordNaive(folder, seconds, bpm);

@@ -10,16 +10,16 @@
 #include <cstdlib>
 #include <string>
 
-int main(int argc, char **argv) {
+// Wide arguments: the folder may be named in any language.
+int wmain(int argc, wchar_t **argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: e2e_run OUT_FOLDER SECONDS TEMPO\n");
         return 2;
     }
-    const std::string folder = argv[1];
-    const DWORD seconds = static_cast<DWORD>(std::atoi(argv[2]));
-    const std::string tempo = argv[3];
-    const std::string log = folder + "\\e2e-" + tempo + ".log";
-    UseMidiLog(std::wstring(log.begin(), log.end()));
+    const std::wstring folder = argv[1];
+    const DWORD seconds = static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10));
+    const std::wstring tempo = argv[3];
+    UseMidiLog(folder + L"\\e2e-" + tempo + L".log");
 
     Program program;
     if (!LaunchProgram(L"metronome.exe", L"", &program)) {
@@ -34,7 +34,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     BringToFront(program.dialog);
-    if (!TypeIntoField(program.dialog, IDC_EDIT_BPM, std::wstring(tempo.begin(), tempo.end()))) {
+    if (!TypeIntoField(program.dialog, IDC_EDIT_BPM, tempo)) {
         std::fprintf(stderr, "e2e_run: could not type the tempo\n");
         CloseProgram(&program);
         return 1;
@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
     PressKey(VK_ESCAPE);
     const DWORD code = WaitForExit(&program);
     CloseProgram(&program);
-    FILE *keys = std::fopen((folder + "\\e2e-" + tempo + "-keys.txt").c_str(), "w");
+    FILE *keys = _wfopen((folder + L"\\e2e-" + tempo + L"-keys.txt").c_str(), L"w");
     if (keys != nullptr) {
         std::fprintf(keys, "start %lld\nstop %lld\nexit %lu\n", started, stopped, code);
         std::fclose(keys);

@@ -16,19 +16,25 @@ import platform
 
 import click_audio  # the harness's, on PYTHONPATH
 
-out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
 DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'docs')
 MEDIA = os.path.join(DOCS, 'media')  # plots and recordings, apart from the writing
-os.makedirs(MEDIA, exist_ok=True)
 NAME = os.environ.get('BENCH_NAME', 'benchmark')
 
 
-PASSES = [p for p in ('quiet', 'loaded') if os.path.isdir(os.path.join(out, p))]
+def fail(message):
+    sys.exit(f'report: {message}')
 
 
-def read_log(name, pass_='quiet'):
+def read_log(out, name, pass_='quiet'):
+    """A series' log. A series that ran must have left one with notes in it: without, the
+    report would quietly leave the series out."""
     path = os.path.join(out, pass_, name)
-    return click_audio.read_log(path) if os.path.exists(path) else []
+    if not os.path.exists(path):
+        fail(f'{path} is missing: the series did not record (see the benchmark\'s output)')
+    events = click_audio.read_log(path)
+    if not any(kind == 'DATA' for _, kind, _ in events):
+        fail(f'{path} holds no note: the series did not record')
+    return events
 
 
 def notes_of(events):
@@ -70,7 +76,7 @@ def ratio(a, b):
     return f'{a / b:.2f}×' if b and b == b and a == a and b > 0 else '–'
 
 
-def read_summary(pass_):
+def read_summary(out, pass_):
     summary = {'cpu': {}, 'stops': []}
     for line in open(os.path.join(out, pass_, 'clock_summary.txt')):
         kind, *values = line.split()
@@ -81,154 +87,165 @@ def read_summary(pass_):
     return summary
 
 
-summaries = {p: read_summary(p) for p in PASSES}
-summary = summaries['quiet']
+def main():
+    if len(sys.argv) < 4:
+        fail('usage: report.py OUT_FOLDER SECONDS TEMPO...')
+    out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
+    os.makedirs(MEDIA, exist_ok=True)
+    passes = [p for p in ('quiet', 'loaded') if os.path.isdir(os.path.join(out, p))]
+    if 'quiet' not in passes:
+        fail(f'{os.path.join(out, "quiet")} is missing: nothing was recorded')
+    summaries = {p: read_summary(out, p) for p in passes}
+    summary = summaries['quiet']
 
-# series[(pass, name, bpm)]: a Wine series; native[(pass, name, bpm)]: the native ticker that
-# ran beside it.
-series, native = {}, {}
-for pass_ in PASSES:
+    # series[(pass, name, bpm)]: a Wine series; native[(pass, name, bpm)]: the native ticker that
+    # ran beside it.
+    series, native = {}, {}
+    for pass_ in passes:
+        for bpm in tempi:
+            period = 36000 // bpm
+            for name in ('program', 'naive', 'e2e'):
+                if name == 'e2e' and bpm != tempi[0]:
+                    continue  # the end-to-end series runs at the first tempo only
+                series[(pass_, name, bpm)] = figures(read_log(out, f'{name}-{bpm}.log', pass_), period)
+                native[(pass_, name, bpm)] = figures(
+                    read_log(out, f'native-{name}-{bpm}.log', pass_), period)
+
+    lines = []
+    recorded = os.path.getmtime(os.path.join(out, 'quiet', 'clock_summary.txt'))
+    stamp = datetime.datetime.fromtimestamp(recorded, datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')
+    cpu_model = 'unknown'
+    for line in open('/proc/cpuinfo'):
+        if line.startswith('model name'):
+            cpu_model = line.split(':', 1)[1].strip()
+            break
+    wine = subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()
+    lines.append('# Timing report\n')
+    lines.append(f'Measured {stamp} on {platform.node()}: {cpu_model}, {os.cpu_count()} cores, '
+                 f'Linux {platform.release()}, {wine}. Runs of {seconds} s each; every note '
+                 'timestamped by the recording MIDI mapper (QueryPerformanceCounter) as winmm '
+                 'delivered it. Made by `scripts/bench.sh`.\n')
+    lines.append('Series: **program** = the beat clock thread (periodic multimedia timer) under Wine; '
+                 '**e2e** = the real executable, started and stopped with Enter; **naive** = a '
+                 '`Sleep(period)` loop under Wine; **native** = a Linux ticker sleeping to absolute '
+                 'deadlines (`clock_nanosleep`, `TIMER_ABSTIME`), the best this machine does. Each Wine '
+                 'series ran with a native ticker beside it, in the same seconds, and is divided by '
+                 'that one; the native row is the ticker that ran beside the program.\n')
+    lines.append('| tempo (period) | series | ticks | \\|error\\| median ms | p99 ms | max ms | '
+                 'drift max ms | drift at end ms | first note ms | median ÷ native | p99 ÷ native |')
+    lines.append('|---|---|---|---|---|---|---|---|---|---|---|')
     for bpm in tempi:
         period = 36000 // bpm
-        for name in ('program', 'naive', 'e2e'):
-            events = read_log(f'{name}-{bpm}.log', pass_)
-            if events:
-                series[(pass_, name, bpm)] = figures(events, period)
-            events = read_log(f'native-{name}-{bpm}.log', pass_)
-            if events:
-                native[(pass_, name, bpm)] = figures(events, period)
-
-lines = []
-recorded = os.path.getmtime(os.path.join(out, 'quiet', 'clock_summary.txt'))
-stamp = datetime.datetime.fromtimestamp(recorded, datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')
-cpu_model = 'unknown'
-for line in open('/proc/cpuinfo'):
-    if line.startswith('model name'):
-        cpu_model = line.split(':', 1)[1].strip()
-        break
-wine = subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()
-lines.append('# Timing report\n')
-lines.append(f'Measured {stamp} on {platform.node()}: {cpu_model}, {os.cpu_count()} cores, '
-             f'Linux {platform.release()}, {wine}. Runs of {seconds} s each; every note '
-             'timestamped by the recording MIDI mapper (QueryPerformanceCounter) as winmm '
-             'delivered it. Made by `scripts/bench.sh`.\n')
-lines.append('Series: **program** = the beat clock thread (periodic multimedia timer) under Wine; '
-             '**e2e** = the real executable, started and stopped with Enter; **naive** = a '
-             '`Sleep(period)` loop under Wine; **native** = a Linux ticker sleeping to absolute '
-             'deadlines (`clock_nanosleep`, `TIMER_ABSTIME`), the best this machine does. Each Wine '
-             'series ran with a native ticker beside it, in the same seconds, and is divided by '
-             'that one; the native row is the ticker that ran beside the program.\n')
-lines.append('| tempo (period) | series | ticks | \\|error\\| median ms | p99 ms | max ms | '
-             'drift max ms | drift at end ms | first note ms | median ÷ native | p99 ÷ native |')
-lines.append('|---|---|---|---|---|---|---|---|---|---|---|')
-for bpm in tempi:
-    period = 36000 // bpm
-    for name in ('program', 'e2e', 'naive', 'native'):
-        if name == 'native':
-            f, beside = native.get(('quiet', 'program', bpm)), None
-        else:
-            f, beside = series.get(('quiet', name, bpm)), native.get(('quiet', name, bpm))
-        if f is None:
-            continue
-        lines.append(
-            f'| {bpm} ({period} ms) | {name} | {f["ticks"]} | {f["median"]:.3f} | {f["p99"]:.3f} | '
-            f'{f["max"]:.3f} | {f["drift_max"]:.3f} | {f["drift_end"]:+.3f} | '
-            f'{f["first"]:.1f} | {ratio(f["median"], beside["median"]) if beside else "–"} | '
-            f'{ratio(f["p99"], beside["p99"]) if beside else "–"} |')
-lines.append('')
-
-if 'loaded' in PASSES:
-    lines.append('Quiet and loaded: the same runs again with both cores kept busy by '
-                 '`stress-ng --cpu 2` (what a user sees while the machine compiles). '
-                 '\\|inter-onset error\\| in ms.\n')
-    lines.append('| tempo | series | quiet median | quiet p99 | quiet max | loaded median | '
-                 'loaded p99 | loaded max | loaded max ÷ native beside it |')
-    lines.append('|---|---|---|---|---|---|---|---|---|')
-    for bpm in tempi:
-        for name in ('program', 'e2e', 'native'):
-            pick = (lambda p: native.get((p, 'program', bpm))) if name == 'native' else \
-                (lambda p: series.get((p, name, bpm)))
-            q, l = pick('quiet'), pick('loaded')
-            if q is None or l is None:
+        for name in ('program', 'e2e', 'naive', 'native'):
+            if name == 'native':
+                f, beside = native.get(('quiet', 'program', bpm)), None
+            else:
+                f, beside = series.get(('quiet', name, bpm)), native.get(('quiet', name, bpm))
+            if f is None:
                 continue
-            beside = native.get(('loaded', name, bpm)) if name != 'native' else None
-            lines.append(f'| {bpm} | {name} | {q["median"]:.3f} | {q["p99"]:.3f} | {q["max"]:.3f} | '
-                         f'{l["median"]:.3f} | {l["p99"]:.3f} | {l["max"]:.3f} | '
-                         f'{ratio(l["max"], beside["max"]) if beside else "–"} |')
-    loaded_stops = summaries['loaded']['stops']
+            lines.append(
+                f'| {bpm} ({period} ms) | {name} | {f["ticks"]} | {f["median"]:.3f} | {f["p99"]:.3f} | '
+                f'{f["max"]:.3f} | {f["drift_max"]:.3f} | {f["drift_end"]:+.3f} | '
+                f'{f["first"]:.1f} | {ratio(f["median"], beside["median"]) if beside else "–"} | '
+                f'{ratio(f["p99"], beside["p99"]) if beside else "–"} |')
     lines.append('')
-    lines.append(f'Stops under load: median {statistics.median(loaded_stops):.1f} ms, maximum '
-                 f'{max(loaded_stops):.1f} ms.\n')
-stops_ms = summary['stops']
-lines.append(f'Stop latency (clearing the flag to the end of the clock thread), {len(stops_ms)} stops: '
-             f'median {statistics.median(stops_ms):.1f} ms, maximum {max(stops_ms):.1f} ms.\n')
-keys = os.path.join(out, 'quiet', f'e2e-{tempi[0]}-keys.txt')
-if os.path.exists(keys):
-    k = dict(line.split() for line in open(keys))
-    events = read_log(f'e2e-{tempi[0]}.log')
-    close = [us for us, kind, _ in events if kind == 'CLOSE']
-    if close:
-        lines.append(f'End to end: from the stop key press to the MIDI output closed: '
-                     f'{(close[-1] - int(k["stop"])) / 1000.0:.1f} ms; exit code {k["exit"]}.\n')
-lines.append('| tempo | processor time while playing (whole process under Wine) | per minute | '
-             'share of one core |')
-lines.append('|---|---|---|---|')
-for bpm in tempi:
-    if bpm in summary['cpu']:
-        cpu, wall = summary['cpu'][bpm]
-        per_minute = cpu / 1000.0 / (wall / 60e6)
-        lines.append(f'| {bpm} | {cpu / 1000.0:.0f} ms in {wall / 1e6:.0f} s | '
-                     f'{per_minute:.0f} ms | {100.0 * cpu / wall:.3f} % |')
-lines.append('')
 
-# Plots: inter-onset error over time and its histogram, per tempo, every series.
-for bpm in tempi:
-    data_files = []
-    for name in ('program', 'naive', 'native', 'e2e'):
-        f = native.get(('quiet', 'program', bpm)) if name == 'native' else \
-            series.get(('quiet', name, bpm))
-        if f is None:
-            continue
-        path = os.path.join(out, f'errors-{name}-{bpm}.dat')
-        with open(path, 'w') as d:
-            for i, e in enumerate(f['errors']):
-                d.write(f'{i} {e:.4f}\n')
-        data_files.append((name, path))
-    over = os.path.join(MEDIA, f'{NAME}-errors-{bpm}.png')
-    hist = os.path.join(MEDIA, f'{NAME}-histogram-{bpm}.png')
-    plot = ['set terminal pngcairo size 900,360 font "sans,10"' if subprocess.run(
-        ['gnuplot', '-e', 'set terminal pngcairo'], capture_output=True).returncode == 0
-        else 'set terminal png size 900,360',
-        f'set output "{over}"',
-        f'set title "Inter-onset error at {bpm} BPM ({36000 // bpm} ms)"',
-        'set xlabel "tick"', 'set ylabel "error (ms)"', 'set grid', 'set key outside',
-        'plot ' + ', '.join(f'"{p}" using 1:2 with lines title "{n}"' for n, p in data_files),
-        f'set output "{hist}"',
-        f'set title "Inter-onset error histogram at {bpm} BPM (bins of 0.05 ms)"',
-        'set xlabel "error (ms)"', 'set ylabel "ticks"', 'binwidth=0.05',
-        'bin(x)=binwidth*floor(x/binwidth)+binwidth/2', 'set boxwidth binwidth',
-        'set style fill transparent solid 0.5',
-        'set xrange [-2:2]',
-        'plot ' + ', '.join(f'"{p}" using (bin($2)):(1.0) smooth freq with boxes title "{n}"'
-                            for n, p in data_files)]
-    subprocess.run(['gnuplot'], input='\n'.join(plot), text=True, check=True)
-    lines.append(f'![errors at {bpm}](media/{NAME}-errors-{bpm}.png)\n')
-    lines.append(f'![histogram at {bpm}](media/{NAME}-histogram-{bpm}.png)\n')
+    if 'loaded' in passes:
+        lines.append('Quiet and loaded: the same runs again with both cores kept busy by '
+                     '`stress-ng --cpu 2` (what a user sees while the machine compiles). '
+                     '\\|inter-onset error\\| in ms.\n')
+        lines.append('| tempo | series | quiet median | quiet p99 | quiet max | loaded median | '
+                     'loaded p99 | loaded max | loaded max ÷ native beside it |')
+        lines.append('|---|---|---|---|---|---|---|---|---|')
+        for bpm in tempi:
+            for name in ('program', 'e2e', 'native'):
+                pick = (lambda p: native.get((p, 'program', bpm))) if name == 'native' else \
+                    (lambda p: series.get((p, name, bpm)))
+                q, l = pick('quiet'), pick('loaded')
+                if q is None or l is None:
+                    continue
+                beside = native.get(('loaded', name, bpm)) if name != 'native' else None
+                lines.append(f'| {bpm} | {name} | {q["median"]:.3f} | {q["p99"]:.3f} | {q["max"]:.3f} | '
+                             f'{l["median"]:.3f} | {l["p99"]:.3f} | {l["max"]:.3f} | '
+                             f'{ratio(l["max"], beside["max"]) if beside else "–"} |')
+        loaded_stops = summaries['loaded']['stops']
+        lines.append('')
+        lines.append(f'Stops under load: median {statistics.median(loaded_stops):.1f} ms, maximum '
+                     f'{max(loaded_stops):.1f} ms.\n')
+    stops_ms = summary['stops']
+    lines.append(f'Stop latency (clearing the flag to the end of the clock thread), {len(stops_ms)} stops: '
+                 f'median {statistics.median(stops_ms):.1f} ms, maximum {max(stops_ms):.1f} ms.\n')
+    keys = os.path.join(out, 'quiet', f'e2e-{tempi[0]}-keys.txt')
+    if os.path.exists(keys):
+        k = dict(line.split() for line in open(keys))
+        events = read_log(out, f'e2e-{tempi[0]}.log')
+        close = [us for us, kind, _ in events if kind == 'CLOSE']
+        if close:
+            lines.append(f'End to end: from the stop key press to the MIDI output closed: '
+                         f'{(close[-1] - int(k["stop"])) / 1000.0:.1f} ms; exit code {k["exit"]}.\n')
+    lines.append('| tempo | processor time while playing (whole process under Wine) | per minute | '
+                 'share of one core |')
+    lines.append('|---|---|---|---|')
+    for bpm in tempi:
+        if bpm in summary['cpu']:
+            cpu, wall = summary['cpu'][bpm]
+            per_minute = cpu / 1000.0 / (wall / 60e6)
+            lines.append(f'| {bpm} | {cpu / 1000.0:.0f} ms in {wall / 1e6:.0f} s | '
+                         f'{per_minute:.0f} ms | {100.0 * cpu / wall:.3f} % |')
+    lines.append('')
+
+    # Plots: inter-onset error over time and its histogram, per tempo, every series.
+    for bpm in tempi:
+        data_files = []
+        for name in ('program', 'naive', 'native', 'e2e'):
+            f = native.get(('quiet', 'program', bpm)) if name == 'native' else \
+                series.get(('quiet', name, bpm))
+            if f is None:
+                continue
+            path = os.path.join(out, f'errors-{name}-{bpm}.dat')
+            with open(path, 'w') as d:
+                for i, e in enumerate(f['errors']):
+                    d.write(f'{i} {e:.4f}\n')
+            data_files.append((name, path))
+        over = os.path.join(MEDIA, f'{NAME}-errors-{bpm}.png')
+        hist = os.path.join(MEDIA, f'{NAME}-histogram-{bpm}.png')
+        plot = ['set terminal pngcairo size 900,360 font "sans,10"' if subprocess.run(
+            ['gnuplot', '-e', 'set terminal pngcairo'], capture_output=True).returncode == 0
+            else 'set terminal png size 900,360',
+            f'set output "{over}"',
+            f'set title "Inter-onset error at {bpm} BPM ({36000 // bpm} ms)"',
+            'set xlabel "tick"', 'set ylabel "error (ms)"', 'set grid', 'set key outside',
+            'plot ' + ', '.join(f'"{p}" using 1:2 with lines title "{n}"' for n, p in data_files),
+            f'set output "{hist}"',
+            f'set title "Inter-onset error histogram at {bpm} BPM (bins of 0.05 ms)"',
+            'set xlabel "error (ms)"', 'set ylabel "ticks"', 'binwidth=0.05',
+            'bin(x)=binwidth*floor(x/binwidth)+binwidth/2', 'set boxwidth binwidth',
+            'set style fill transparent solid 0.5',
+            'set xrange [-2:2]',
+            'plot ' + ', '.join(f'"{p}" using (bin($2)):(1.0) smooth freq with boxes title "{n}"'
+                                for n, p in data_files)]
+        subprocess.run(['gnuplot'], input='\n'.join(plot), text=True, check=True)
+        lines.append(f'![errors at {bpm}](media/{NAME}-errors-{bpm}.png)\n')
+        lines.append(f'![histogram at {bpm}](media/{NAME}-histogram-{bpm}.png)\n')
 
 
-# Listening sample: the first seconds of the program at the last tempo, as a standard MIDI
-# file rendered with FluidSynth.
-sample_events = [e for e in read_log(f'program-{tempi[-1]}.log') if e[1] == 'DATA']
-if sample_events and os.path.exists(click_audio.SOUNDFONT) and NAME == 'benchmark':
-    midi = os.path.join(MEDIA, 'listening-sample.mid')
-    wav = os.path.join(MEDIA, 'listening-sample.wav')
-    click_audio.render(sample_events, wav, length_s=8, midi=midi)
-    lines.append(f'Listening sample: [listening-sample.wav](media/listening-sample.wav) — eight seconds '
-                 f'of the program at {tempi[-1]} BPM as recorded, rendered with FluidSynth and '
-                 'the TimGM6mb General MIDI sound font (open hi-hat on the first beat, closed on '
-                 'the others); the recording as a standard MIDI file: '
-                 '[listening-sample.mid](media/listening-sample.mid).\n')
+    # Listening sample: the first seconds of the program at the last tempo, as a standard MIDI
+    # file rendered with FluidSynth.
+    sample_events = [e for e in read_log(out, f'program-{tempi[-1]}.log') if e[1] == 'DATA']
+    if sample_events and os.path.exists(click_audio.SOUNDFONT) and NAME == 'benchmark':
+        midi = os.path.join(MEDIA, 'listening-sample.mid')
+        wav = os.path.join(MEDIA, 'listening-sample.wav')
+        click_audio.render(sample_events, wav, length_s=8, midi=midi)
+        lines.append(f'Listening sample: [listening-sample.wav](media/listening-sample.wav) — eight seconds '
+                     f'of the program at {tempi[-1]} BPM as recorded, rendered with FluidSynth and '
+                     'the TimGM6mb General MIDI sound font (open hi-hat on the first beat, closed on '
+                     'the others); the recording as a standard MIDI file: '
+                     '[listening-sample.mid](media/listening-sample.mid).\n')
 
-with open(os.path.join(DOCS, f'{NAME}.md'), 'w') as f:
-    f.write('\n'.join(lines) + '\n')
-print('\n'.join(lines[:40]))
+    with open(os.path.join(DOCS, f'{NAME}.md'), 'w') as f:
+        f.write('\n'.join(lines) + '\n')
+    print('\n'.join(lines[:40]))
+
+
+if __name__ == '__main__':
+    main()
