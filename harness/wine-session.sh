@@ -118,6 +118,11 @@ prepare() {
             quietly wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
             quietly wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
         fi
+        # The session that made the prefix is not fit to go on: its service manager leaves COM's
+        # RpcSs unstartable, and the first program to open the MIDI output (winmm starts COM for
+        # the audio devices) waits 10 s for it. A session started afresh starts it at once.
+        quietly wineserver -k || true
+        quietly wineserver -w || true
         touch "$WINEPREFIX/.metronome-ready"
     fi
     local windows="$WINEPREFIX/drive_c/windows"
