@@ -7,9 +7,10 @@
 //
 // The notes arrive on winmm's timer thread, the very path the tests and the benchmark measure,
 // so there the recorder only stamps each note into memory made ready before the first one. A
-// thread of its own writes them out every 100 ms; the output's open, reset and close, which come
-// on the program's own thread, are written at once, with whatever notes came before them. A
-// program that is killed loses at most its last 100 ms of notes.
+// thread of its own writes them out every 100 ms, into the log it keeps open from the output's
+// open to its close; the open, reset and close, which come on the program's own thread, are
+// written at once, with whatever notes came before them. A program that is killed loses at most
+// its last 100 ms of notes.
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
@@ -40,7 +41,7 @@ Slot *g_slots = nullptr;              // made, and touched, before the first not
 std::atomic<uint64_t> g_next{0};      // the next event's number
 std::atomic<bool> g_recording{false}; // a log is named and the memory is ready
 uint64_t g_written = 0;               // events written so far; under g_writing
-wchar_t g_path[MAX_PATH];             // the log; under g_writing
+HANDLE g_log = INVALID_HANDLE_VALUE;  // the session's log, open from its open to its close
 CRITICAL_SECTION g_writing;           // one writer at a time: the thread, or an open or close
 HANDLE g_writer = nullptr;
 HANDLE g_stopWriter = nullptr;
@@ -62,18 +63,10 @@ const char *NameOf(Kind kind) {
 void WritePending() {
     char text[8192];
     size_t used = 0;
-    HANDLE file = INVALID_HANDLE_VALUE;
     const auto flush = [&] {
-        if (used == 0) {
-            return;
-        }
-        if (file == INVALID_HANDLE_VALUE) {
-            file = CreateFileW(g_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        }
         DWORD done = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            WriteFile(file, text, static_cast<DWORD>(used), &done, nullptr);
+        if (used != 0 && g_log != INVALID_HANDLE_VALUE) {
+            WriteFile(g_log, text, static_cast<DWORD>(used), &done, nullptr);
         }
         used = 0;
     };
@@ -96,8 +89,13 @@ void WritePending() {
         ++g_written;
     }
     flush();
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
+}
+
+// Holds g_writing.
+void CloseLog() {
+    if (g_log != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_log);
+        g_log = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -142,8 +140,17 @@ void BeginSession() {
     }
     if (g_slots != nullptr) {
         WritePending();
-        const DWORD length = GetEnvironmentVariableW(L"METRONOME_MIDI_LOG", g_path, MAX_PATH);
-        g_recording.store(length > 0 && length < MAX_PATH, std::memory_order_release);
+        CloseLog();
+        wchar_t path[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableW(L"METRONOME_MIDI_LOG", path, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            // Appended to by every process that records into it; readable, and removable,
+            // while open.
+            g_log = CreateFileW(path, FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+        g_recording.store(g_log != INVALID_HANDLE_VALUE, std::memory_order_release);
     }
     LeaveCriticalSection(&g_writing);
 }
@@ -154,6 +161,10 @@ void RecordNow(Kind kind) {
     if (g_slots != nullptr) {
         EnterCriticalSection(&g_writing);
         WritePending();
+        if (kind == Kind::Close) { // the session's log is whole
+            g_recording.store(false, std::memory_order_release);
+            CloseLog();
+        }
         LeaveCriticalSection(&g_writing);
     }
 }
@@ -169,6 +180,7 @@ void EndRecording() {
     if (g_slots != nullptr) {
         EnterCriticalSection(&g_writing);
         WritePending();
+        CloseLog();
         LeaveCriticalSection(&g_writing);
     }
 }
