@@ -1,23 +1,45 @@
 #!/usr/bin/env bash
-# A Wine session for tests and for running the program: one prefix (WINEPREFIX), a persistent
-# wineserver and, unless a real display is wanted, a private Xvfb display.
-#   wine-session.sh run PROGRAM [ARGS...]   prepare what is missing, then run PROGRAM under Wine
-#   wine-session.sh prepare                 only prepare (prefix, display, server, recorder)
-#   wine-session.sh display                 print the display the programs use
-#   wine-session.sh wait-window             wait (up to 30 s) until a window has been drawn
-#   wine-session.sh shutdown                end the prefix's processes and its Xvfb
-# Environment: WINEPREFIX (required). The session's own settings:
+# The one way into Wine, for tests, benchmark, stress runs and the run command: a prefix, a
+# persistent wineserver and, unless a real display is wanted, a private Xvfb display.
+#   wine-session.sh [--build DIR] run PROGRAM [ARGS...]   prepare what is missing, then run
+#   wine-session.sh [--build DIR] prepare                 only prepare (prefix, display, server)
+#   wine-session.sh [--build DIR] display                 print the display the programs use
+#   wine-session.sh [--build DIR] wait-window             wait (up to 30 s) for a drawn window
+#   wine-session.sh [--build DIR] shutdown                end the prefix's processes and display
+# --build DIR: the prefix of a Windows build folder, as its tests, benchmark and stress runs use
+# it: DIR/wineprefix, with the recorder, without a sound card, on a private display; `shutdown`
+# ends DIR's 64-bit prefix too. Without --build, WINEPREFIX names the prefix.
+# The session's settings, from the environment:
+#   METRONOME_MIDI=recorder     what stands behind the MIDI mapper: the recording one
+#                               (harness/midimap.cpp, the default with --build); none: no MIDI
+#                               output at all; system: Wine's own (the default without --build)
+#   METRONOME_WOW64=1           a 64-bit prefix, where the program runs under WoW64 (with
+#                               --build: DIR/wineprefix-wow64)
 #   METRONOME_USE_DISPLAY=1     keep the caller's DISPLAY and its window manager (otherwise a
 #                               private Xvfb and a Wine virtual desktop draw the captions)
 #   METRONOME_QUIET_ALSA=1      point ALSA at an empty configuration (no sound card here)
 #   METRONOME_DLLOVERRIDES      added to Wine's DLL overrides
 #   METRONOME_LANG              the locale programs run in (default ja_JP.UTF-8)
-#   METRONOME_MIDI_RECORDER     the recording MIDI mapper, installed into the prefix's system
-#                               folder (used where the overrides say midimap=n)
 #   METRONOME_DIRECT_OUTPUT=1   let the program write straight to our output (interactive use)
 set -euo pipefail
-: "${WINEPREFIX:?WINEPREFIX must be set}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+recorder="$here/../build/windows/harness/midimap.dll"
+build_dir=""
+if [ "${1:-}" = --build ]; then
+    [ $# -ge 2 ] || { echo "wine-session: --build needs a folder" >&2; exit 2; }
+    build_dir="$(cd "$2" && pwd)"
+    shift 2
+    recorder="$build_dir/harness/midimap.dll"
+    export WINEPREFIX="$build_dir/wineprefix" METRONOME_QUIET_ALSA=1
+    export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
+    if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEPREFIX="$build_dir/wineprefix-wow64"; fi
+    unset METRONOME_USE_DISPLAY
+    if [ "${1:-}" = shutdown ] && [ -d "$build_dir/wineprefix-wow64" ]; then
+        METRONOME_WOW64=1 "$0" --build "$build_dir" shutdown-one
+    fi
+    if [ "${1:-}" = shutdown ]; then set -- shutdown-one; fi
+fi
+: "${WINEPREFIX:?WINEPREFIX must be set}"
 state="$WINEPREFIX.session"
 mkdir -p "$state"
 
@@ -28,9 +50,10 @@ for fd in "/proc/$$/fd"/*; do
     if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
 done
 
-# A 32-bit prefix unless told otherwise: METRONOME_WINEARCH=win64 gives a 64-bit one, in which
-# the program runs under WoW64 as on every Windows 11.
-export WINEDEBUG=-all WINEARCH="${METRONOME_WINEARCH:-win32}"
+# A 32-bit prefix unless told otherwise: a 64-bit one runs the program under WoW64, as every
+# Windows 11 does.
+export WINEDEBUG=-all WINEARCH=win32
+if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
 # Japanese texts need a Japanese locale to render, and Wine needs a locale the machine has
 # generated to map paths with non-ASCII characters (a folder named 練習, say).
 # with_locale LANGUAGE: exports LANG as LANGUAGE where the machine has it.
@@ -50,18 +73,32 @@ with_locale() {
 # programs as on a Windows of another language (en_US.UTF-8: English).
 with_locale ja_JP.UTF-8
 unset LC_ALL
-if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
-    # Without a sound card ALSA only complains; point it at a configuration with nothing in it.
-    # ALSA splits its configuration path at spaces, so the file goes where no space can be.
-    alsa_conf="/tmp/metronome-alsa-null-$(id -u).conf"
-    if ! cmp -s "$here/alsa-null.conf" "$alsa_conf"; then
-        cp "$here/alsa-null.conf" "$alsa_conf.$$" && mv -f "$alsa_conf.$$" "$alsa_conf"
-    fi
-    export ALSA_CONFIG_PATH="$alsa_conf"
-fi
 overrides="mscoree,mshtml="
+case "${METRONOME_MIDI:-system}" in
+recorder) overrides="$overrides;midimap=n" ;;
+# Without its ALSA driver winmm installs no MIDI mapper at all: the program's no-output case.
+none) overrides="$overrides;winealsa.drv=d" ;;
+system) ;;
+*) echo "wine-session: METRONOME_MIDI is recorder, none or system, not '$METRONOME_MIDI'" >&2
+    exit 2 ;;
+esac
 if [ -n "${METRONOME_DLLOVERRIDES:-}" ]; then overrides="$overrides;$METRONOME_DLLOVERRIDES"; fi
 export WINEDLLOVERRIDES="$overrides"
+
+# Without a sound card ALSA only complains; point it at a configuration with nothing in it. The
+# file lives in a folder of the session's own, made private by mktemp and gone at shutdown. ALSA
+# splits its configuration path at spaces, so the folder goes where no space can be.
+quiet_alsa() {
+    [ "${METRONOME_QUIET_ALSA:-0}" = 1 ] || return 0
+    local folder
+    folder="$(cat "$state/alsa-folder" 2>/dev/null)" || folder=""
+    if [ -z "$folder" ] || [ ! -O "$folder" ] || [ ! -f "$folder/alsa.conf" ]; then
+        folder="$(mktemp -d /tmp/metronome-alsa.XXXXXXXX)"
+        cp "$here/alsa-null.conf" "$folder/alsa.conf"
+        echo "$folder" >"$state/alsa-folder"
+    fi
+    export ALSA_CONFIG_PATH="$folder/alsa.conf"
+}
 
 own_display() {
     [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]
@@ -98,6 +135,7 @@ start_display() {
 quietly() { "$@" </dev/null >/dev/null 2>&1 9>&-; }
 
 prepare() {
+    quiet_alsa
     if own_display; then
         display_running || start_display
         DISPLAY="$(cat "$state/display")"
@@ -134,11 +172,12 @@ prepare() {
     fi
     # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
     # prefix). With midimap=n Wine takes this file; without, it keeps its own mapper.
-    if [ -n "${METRONOME_MIDI_RECORDER:-}" ]; then
+    if [ "${METRONOME_MIDI:-system}" = recorder ]; then
+        [ -f "$recorder" ] || { echo "wine-session: no recorder at $recorder" >&2; return 1; }
         local system="$windows/system32"
         if [ -d "$windows/syswow64" ]; then system="$windows/syswow64"; fi
-        if ! cmp -s "$METRONOME_MIDI_RECORDER" "$system/midimap.dll"; then
-            cp "$METRONOME_MIDI_RECORDER" "$system/midimap.dll"
+        if ! cmp -s "$recorder" "$system/midimap.dll"; then
+            cp "$recorder" "$system/midimap.dll"
         fi
     fi
     # A persistent server: no linger per program. When one already runs this returns at once.
@@ -190,15 +229,17 @@ run)
     rm -f "$out" "$err"
     exit "$status"
     ;;
-shutdown)
+shutdown | shutdown-one)
     wineserver -k >/dev/null 2>&1 || true
     pid="$(cat "$state/xvfb.pid" 2>/dev/null)" || pid=""
     if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then kill "$pid"; fi
-    rm -f "$state/xvfb.pid" "$state/display"
+    folder="$(cat "$state/alsa-folder" 2>/dev/null)" || folder=""
+    if [ -n "$folder" ] && [ -O "$folder" ]; then rm -rf "$folder"; fi
+    rm -f "$state/xvfb.pid" "$state/display" "$state/alsa-folder"
     ;;
 *)
-    echo "usage: wine-session.sh run PROGRAM [ARGS...] | prepare | display | wait-window |" \
-        "shutdown" >&2
+    echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display |" \
+        "wait-window | shutdown" >&2
     exit 2
     ;;
 esac
