@@ -7,6 +7,7 @@
 # and with both cores kept busy (stress-ng), and reports the two side by side. A run of ten
 # minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh 600 1000.
 # BENCH_NAME (default "benchmark") names the report in docs/ and its recordings in build/.
+[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 passes=(quiet)
@@ -14,9 +15,12 @@ if [ "${1:-}" = --load ]; then
     passes=(quiet loaded)
     shift
 fi
-seconds="${1:-30}"
+seconds=30
+if [ $# -gt 0 ]; then
+    seconds="$1" # given empty, it is refused, not taken for the default
+    shift
+fi
 check_seconds "$seconds" SECONDS
-shift || true
 tempi=("$@")
 [ "${#tempi[@]}" -gt 0 ] || tempi=(1000 120 90)
 for bpm in "${tempi[@]}"; do
@@ -27,15 +31,18 @@ done
 name="${BENCH_NAME:-benchmark}"
 [[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
 
+hold_folder_lock
 install_flags=(--bench)
 ready windows clock_bench e2e_run midimap
 out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
 
-export METRONOME_DLLOVERRIDES="midimap=n"
 load=""
-trap '[ -z "$load" ] || kill "$load" 2>/dev/null; "$wine_run" --shutdown' EXIT
+stop_load() { if [ -n "$load" ]; then kill "$load" 2>/dev/null; fi; }
+end_windows_session() { windows_session shutdown; }
+at_exit stop_load
+at_exit end_windows_session
 bin="$root/build/windows/bin"
 
 # series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
@@ -54,22 +61,22 @@ for pass in "${passes[@]}"; do
     folder="$out/$pass"
     mkdir -p "$folder"
     winfolder="Z:${folder//\//\\}" # Wine's drive Z: is the Unix root
-    "$wine_run" --prepare
+    windows_session prepare
     if [ "$pass" = loaded ]; then
         echo "bench: both cores kept busy from here on (stress-ng)"
         stress-ng --cpu 2 --cpu-method matrixprod --quiet &
         load=$!
     fi
     echo "bench: 40 stops at 1000 BPM"
-    "$wine_run" "$bin/clock_bench.exe" "$winfolder" stops
+    windows_session run "$bin/clock_bench.exe" "$winfolder" stops
     for bpm in "${tempi[@]}"; do
         for mode in program naive; do
             series "$folder" "$mode" "$bpm" \
-                "$wine_run" "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
+                windows_session run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
         done
     done
     series "$folder" e2e "${tempi[0]}" \
-        "$wine_run" "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
+        windows_session run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
     if [ -n "$load" ]; then
         kill "$load"
         wait "$load" 2>/dev/null || true

@@ -3,7 +3,12 @@
 # locales Wine runs in. Idempotent: when everything is there it installs nothing and does not
 # touch the network.
 #   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
+[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 set -euo pipefail
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+  sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"
+  exit 0
+fi
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev python3

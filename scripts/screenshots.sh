@@ -2,16 +2,20 @@
 # Makes the screenshots in docs/media/ from the real program under Wine: idle, playing, a
 # warning, and idle on an English system. Builds the program first; keys are typed with xdotool
 # as a user would.
+#   screenshots.sh
+[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
+hold_folder_lock
 ready windows metronome >/dev/null
 
 export WINEPREFIX="$root/build/wine-screenshots" METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
 unset METRONOME_USE_DISPLAY
+end_session() { "$session" shutdown; }
+at_exit end_session
 "$session" prepare
 display="$("$session" display)"
-trap '"$session" shutdown' EXIT
 media=docs/media
 mkdir -p "$media"
 

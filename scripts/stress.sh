@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # A long stress run through the real executable under Wine (the test command runs 20 s of it).
 #   stress.sh [SECONDS]   (default 600)
+[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 seconds_argument 600 "$@"
+hold_folder_lock
 ready windows dialog_tests
-trap '"$wine_run" --shutdown' EXIT
-METRONOME_STRESS_SECONDS="$seconds" METRONOME_DLLOVERRIDES="midimap=n" \
-    "$wine_run" build/windows/bin/dialog_tests.exe --gtest_filter='ProgramStress.*'
+end_windows_session() { windows_session shutdown; }
+at_exit end_windows_session
+METRONOME_STRESS_SECONDS="$seconds" windows_session run build/windows/bin/dialog_tests.exe \
+    --gtest_filter='ProgramStress.*'
