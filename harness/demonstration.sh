@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The run command's demonstration, where there is no display or no sound device: the program in
+# a virtual display, 開始 pressed as a user would, the click left to play, 停止 pressed and the
+# window closed; then a screenshot, and the notes the program really sent, recorded by the test
+# MIDI mapper, rendered as a WAV file by FluidSynth.
+#   demonstration.sh PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
+# WORK_FOLDER is the run's own: the recording goes there, so that no other program's notes can
+# mix into it. Environment: WINEPREFIX.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+session="$here/wine-session.sh"
+exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
+log="$work/click.log"
+export METRONOME_MIDI=recorder METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
+export METRONOME_MIDI_LOG="Z:${log//\//\\}"
+unset METRONOME_USE_DISPLAY
+
+program=""
+stop_program() { if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi; }
+trap 'stop_program; exit 143' TERM
+trap 'stop_program; exit 130' INT
+
+"$session" prepare
+display="$("$session" display)"
+# Wine's complaints about the missing sound device go to a log, not to the user.
+"$session" run "$exe" 2>"$work/wine.log" &
+program=$!
+"$session" wait-window
+# 開始: the button has the focus. The program opens its MIDI output as it starts; should the key
+# have been lost on its way through the virtual desktop, it is pressed once more.
+for _ in 1 2; do
+    DISPLAY="$display" xdotool key Return
+    for _ in $(seq 1 50); do
+        grep -q OPEN "$log" 2>/dev/null && break 2
+        sleep 0.1
+    done
+done
+sleep "$seconds" &
+wait $! # in the background, so that a signal ends the run at once
+DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
+DISPLAY="$display" xdotool key Return # 停止
+sleep 0.3
+DISPLAY="$display" xdotool key Escape # closes the window
+wait "$program" || true
+program=""
+if ! grep -q DATA "$log" 2>/dev/null; then
+    echo "run: the program sent no note; Wine said: $(tail -n 3 "$work/wine.log" 2>/dev/null)" >&2
+    exit 1
+fi
+cp "$log" "$log_copy"
+/usr/bin/python3 "$here/click_audio.py" render "$log" "$wav" >/dev/null
