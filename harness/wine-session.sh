@@ -34,10 +34,6 @@ if [ "${1:-}" = --build ]; then
     export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
     if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEPREFIX="$build_dir/wineprefix-wow64"; fi
     unset METRONOME_USE_DISPLAY
-    if [ "${1:-}" = shutdown ] && [ -d "$build_dir/wineprefix-wow64" ]; then
-        METRONOME_WOW64=1 "$0" --build "$build_dir" shutdown-one
-    fi
-    if [ "${1:-}" = shutdown ]; then set -- shutdown-one; fi
 fi
 : "${WINEPREFIX:?WINEPREFIX must be set}"
 state="$WINEPREFIX.session"
@@ -229,13 +225,22 @@ run)
     rm -f "$out" "$err"
     exit "$status"
     ;;
-shutdown | shutdown-one)
-    wineserver -k >/dev/null 2>&1 || true
-    pid="$(cat "$state/xvfb.pid" 2>/dev/null)" || pid=""
-    if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then kill "$pid"; fi
-    folder="$(cat "$state/alsa-folder" 2>/dev/null)" || folder=""
-    if [ -n "$folder" ] && [ -O "$folder" ]; then rm -rf "$folder"; fi
-    rm -f "$state/xvfb.pid" "$state/display" "$state/alsa-folder"
+shutdown)
+    # A build folder's session ends in both its prefixes.
+    prefixes=("$WINEPREFIX")
+    if [ -n "$build_dir" ]; then
+        prefixes=("$build_dir/wineprefix" "$build_dir/wineprefix-wow64")
+    fi
+    for WINEPREFIX in "${prefixes[@]}"; do
+        state="$WINEPREFIX.session"
+        [ -d "$state" ] || continue
+        wineserver -k >/dev/null 2>&1 || true
+        pid="$(cat "$state/xvfb.pid" 2>/dev/null)" || pid=""
+        if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then kill "$pid"; fi
+        folder="$(cat "$state/alsa-folder" 2>/dev/null)" || folder=""
+        if [ -n "$folder" ] && [ -O "$folder" ]; then rm -rf "$folder"; fi
+        rm -f "$state/xvfb.pid" "$state/display" "$state/alsa-folder"
+    done
     ;;
 *)
     echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display |" \

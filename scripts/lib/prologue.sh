@@ -113,10 +113,7 @@ end_sessions() {
             WINEPREFIX="$root/$prefix" "$session" shutdown || true
         fi
     done
-    if [ -d "$root/build/windows/wineprefix.session" ] ||
-        [ -d "$root/build/windows/wineprefix-wow64.session" ]; then
-        windows_session shutdown || true
-    fi
+    if [ -d "$root/build/windows" ]; then windows_session shutdown || true; fi
 }
 
 # end_stale_helpers: ends what a dead command of this folder left running from its harness (a
