@@ -1,6 +1,6 @@
 #include "program_driver.h"
 
-#include "res/resource_ids.h"
+#include "ui/dialog_controls.h"
 
 #include <vector>
 
@@ -238,9 +238,6 @@ HWND FocusedWindow(HWND anyWindowOfThread) {
 }
 
 namespace {
-
-const int kSettingControls[] = {IDC_EDIT_BPM,  IDC_EDIT_BEATS,    IDC_EDIT_NOTE,
-                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
 
 bool SettingsEnabled(HWND dialog, bool enabled) {
     for (int id : kSettingControls) {

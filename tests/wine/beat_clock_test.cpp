@@ -1,6 +1,7 @@
 // The beat clock on the real multimedia timer and winmm, heard through the recording mapper.
 #include "clock/beat_pattern.h"
 #include "clock_runner.h"
+#include "fresh_midi_log.h"
 #include "midi_log.h"
 
 #include "../expected_messages.h"
@@ -23,16 +24,8 @@ struct ClockRun {
     std::vector<MidiEvent> events;
 };
 
-class BeatClock : public ::testing::Test {
+class BeatClock : public FreshMidiLog {
   protected:
-    void SetUp() override {
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        log_ = UseFreshMidiLog(std::wstring(name.begin(), name.end()).c_str());
-    }
-    void TearDown() override {
-        DeleteFileW(log_.c_str());
-    }
-
     // Starts the clock, lets it play for playMs after it opened the output (or from the start,
     // when fromOpen is false), stops it and waits for it.
     ClockRun Run(uint32_t bpm, uint32_t beats, DWORD playMs, bool fromOpen = true) {
@@ -74,8 +67,6 @@ class BeatClock : public ::testing::Test {
     }
 
     size_t opens_ = 0; // OPEN events in the log so far
-
-    std::wstring log_;
 };
 
 void ExpectPattern(const std::vector<MidiEvent> &notes, uint32_t beats) {

@@ -188,8 +188,11 @@ TEST_F(ProgramStress, StartStopRejectHoldAndCloseStayClean) {
             ++rejections;
         }
         if (cycles % 15 == 0) {
-            // Enter held down: the keyboard repeats it; whatever number of presses that makes,
-            // the window ends in one of its two states, and one more press may be needed.
+            // Enter held down from idle: the keyboard sends it nine times (the press and eight
+            // repeats), each a start or a stop, the stops waiting for their clock. The user then
+            // sees the click playing, and has heard five whole sessions by the next stop.
+            size_t sessionsBefore = 0;
+            ASSERT_EQ(CheckSessions(ReadMidiLog(log), &sessionsBefore), "");
             BringToFront(program_.dialog);
             INPUT down = {};
             down.type = INPUT_KEYBOARD;
@@ -202,12 +205,18 @@ TEST_F(ProgramStress, StartStopRejectHoldAndCloseStayClean) {
             up.ki.dwFlags = KEYEVENTF_KEYUP;
             SendInput(1, &up, sizeof(INPUT));
             const HWND dialog = program_.dialog;
-            ASSERT_TRUE(
-                WaitUntil([&] { return IsIdleWindow(dialog) || IsPlayingWindow(dialog); }, 5000));
+            // Playing: 停止 on the button, every field and label greyed out, the button enabled.
+            ASSERT_TRUE(WaitUntil([&] { return IsPlayingWindow(dialog); }, 5000))
+                << "after Enter held nine times: button "
+                << ::testing::PrintToString(ControlText(dialog, IDOK))
+                << (IsIdleWindow(dialog) ? ", idle" : ", neither idle nor playing");
+            ASSERT_TRUE(Responsive(dialog)) << "the dialog hangs after Enter was held";
             presses_ += 9;
-            if (IsPlayingWindow(program_.dialog)) {
-                Toggle(false);
-            }
+            Toggle(false);
+            size_t sessionsAfter = 0;
+            ASSERT_EQ(CheckSessions(ReadMidiLog(log), &sessionsAfter), "")
+                << "a session of the held Enter was left open";
+            EXPECT_EQ(sessionsAfter - sessionsBefore, 5u) << "one whole session per start";
             ++holds;
         }
         TakeReading();
