@@ -8,6 +8,7 @@ add_library(metronome_win OBJECT
   ${CMAKE_SOURCE_DIR}/src/app/main.cpp
   ${CMAKE_SOURCE_DIR}/src/ui/main_dialog.cpp
   ${CMAKE_SOURCE_DIR}/src/ui/dialog_font.cpp
+  ${CMAKE_SOURCE_DIR}/src/ui/field_names.cpp
   ${CMAKE_SOURCE_DIR}/src/ui/read_settings.cpp)
 target_include_directories(metronome_win PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(metronome_win PUBLIC metronome_clock)
@@ -16,7 +17,7 @@ project_warnings(metronome_win)
 # machinery for all three, and let the linker drop what nothing calls. A stack protector guards
 # every function with an array on its stack; its runtime is linked statically into whatever
 # links the program's code.
-foreach(target metronome_win metronome_clock metronome_core)
+foreach(target metronome_win metronome_clock metronome_core metronome_system)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
     -fstack-protector-strong)
@@ -38,9 +39,11 @@ add_custom_command(OUTPUT ${METRONOME_ICON}
   COMMENT "Drawing the icon")
 add_custom_target(metronome_icon DEPENDS ${METRONOME_ICON})
 
-# metronome_program(NAME [RC_DEFINES...]): one executable of the program.
+# metronome_program(NAME [RC_DEFINES...] [STAND_INS SOURCES...]): one executable of the program;
+# RC_DEFINES leave parts out of its resources, STAND_INS replace functions of metronome_system.
 function(metronome_program name)
-  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/res/metronome.rc)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "STAND_INS")
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/res/metronome.rc ${arg_STAND_INS})
   target_link_libraries(${name} PRIVATE metronome_win comctl32 ole32 gdi32)
   # Small: unused sections dropped, symbols stripped.
   # No link time in the header: the same source gives the same bytes.
@@ -49,7 +52,7 @@ function(metronome_program name)
   target_link_options(${name} PRIVATE -municode -s -Wl,--gc-sections -Wl,--no-insert-timestamp
     -Wl,--no-seh -Wl,--tsaware -Wl,--dynamicbase -Wl,--nxcompat)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${METRONOME_RES})
-  target_compile_definitions(${name} PRIVATE ${ARGN})
+  target_compile_definitions(${name} PRIVATE ${arg_UNPARSED_ARGUMENTS})
   add_dependencies(${name} metronome_icon)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/src/res/metronome.rc PROPERTIES
     OBJECT_DEPENDS "${METRONOME_ICON};${METRONOME_RES}/metronome.manifest;${METRONOME_RES}/metronome-neutral.manifest;${METRONOME_RES}/version.h")

@@ -5,22 +5,23 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+// Older SDK headers lack the flag; the value is the system's own.
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 HINSTANCE g_hInstance = nullptr;
 
 namespace {
-
-// The system's own value; older SDK headers lack it.
-const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
 
 // winmm, the MIDI mapper and the drivers winmm loads by name when the output opens are not
 // known DLLs: Windows would look for them in the program's folder, and the current folder,
 // before the system folder. From here on every load searches the system folder only. Windows 7
 // without its update lacks SetDefaultDllDirectories; there, at least the current folder goes.
 void LoadDllsFromTheSystemFolderOnly() {
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    SetDefaultDllDirectoriesFn setDefault = nullptr;
+    BOOL(WINAPI * setDefault)(DWORD) = nullptr; // SetDefaultDllDirectories
     if (!BindKernelFunction("SetDefaultDllDirectories", &setDefault) ||
-        !setDefault(kLoadLibrarySearchSystem32)) {
+        !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         SetDllDirectoryW(L"");
     }
 }

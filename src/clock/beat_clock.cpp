@@ -10,18 +10,9 @@
 
 namespace {
 
-// Declared here because older SDK headers lack them; the values are the system's own.
-const int kProcessPowerThrottling = 4; // PROCESS_INFORMATION_CLASS ProcessPowerThrottling
-const ULONG kThrottlingCurrentVersion = 1;
-const ULONG kThrottlingIgnoreTimerResolution = 0x4;
-
-struct PowerThrottlingState {
-    ULONG Version;
-    ULONG ControlMask;
-    ULONG StateMask;
-};
-
-typedef BOOL(WINAPI *SetProcessInformationFn)(HANDLE, int, LPVOID, DWORD);
+// SetProcessInformation is declared only for Windows 8 and later; its type is spelled out here
+// with the header's own PROCESS_INFORMATION_CLASS.
+typedef BOOL(WINAPI *SetProcessInformationFn)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
 
 // Windows 11 may ignore a raised timer resolution while the process's window is hidden,
 // minimised or covered, which would make the click uneven exactly when nobody watches.
@@ -31,8 +22,9 @@ void KeepTimerResolutionWhenHidden() {
     if (!BindKernelFunction("SetProcessInformation", &setInformation)) {
         return;
     }
-    PowerThrottlingState state = {kThrottlingCurrentVersion, kThrottlingIgnoreTimerResolution, 0};
-    setInformation(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof(state));
+    PROCESS_POWER_THROTTLING_STATE state = {PROCESS_POWER_THROTTLING_CURRENT_VERSION,
+                                            PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION, 0};
+    setInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof(state));
 }
 
 // The thread looks at the running flag every 100 ms rather than waiting on an event: the flag is

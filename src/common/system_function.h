@@ -5,12 +5,17 @@
 
 #include <windows.h>
 
+// name's address in module, or null when the module is null or has no such function. Every
+// lookup of the program goes through here, so that the whole program can be linked, for a test,
+// against a stand-in that answers as an older Windows would.
+FARPROC SystemFunctionAddress(HMODULE module, const char *name);
+
 // Sets *function to name's address in module; returns whether it is there.
 template <typename Function>
 bool BindSystemFunction(HMODULE module, const char *name, Function *function) {
     // Through a plain function pointer: GetProcAddress's type fits no function in particular.
     *function = reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(module != nullptr ? GetProcAddress(module, name) : nullptr));
+        reinterpret_cast<void (*)()>(SystemFunctionAddress(module, name)));
     return *function != nullptr;
 }
 

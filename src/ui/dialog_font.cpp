@@ -1,6 +1,7 @@
 #include "ui/dialog_font.h"
 
-#include "res/resource_ids.h"
+#include "ui/dialog_controls.h"
+#include "ui/message_font.h"
 
 #include <algorithm>
 
@@ -9,9 +10,6 @@ namespace {
 // The Japanese the program itself puts on its controls: the label and both button captions.
 const wchar_t kOwnTexts[] = L"拍子開始停止";
 const int kOwnTextLength = static_cast<int>(sizeof(kOwnTexts) / sizeof(kOwnTexts[0])) - 1;
-
-const int kControls[] = {IDOK,          IDC_EDIT_BEATS,    IDC_EDIT_NOTE,  IDC_EDIT_BPM,
-                         IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
 
 HFONT g_readableFont = nullptr;
 
@@ -64,17 +62,16 @@ void MakeTextsReadable(HWND dialog) {
     if (g_readableFont != nullptr || DialogFontHasOwnTexts(dialog)) {
         return;
     }
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof(metrics);
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-        return;
+    LOGFONTW messageFont;
+    if (!GetMessageFont(&messageFont)) {
+        return; // the template's font it is: the controls work, though their texts may not show
     }
-    g_readableFont = CreateFontIndirectW(&metrics.lfMessageFont);
+    g_readableFont = CreateFontIndirectW(&messageFont);
     if (g_readableFont == nullptr) {
         return;
     }
     // The layout stays in the template's dialog units: only the drawing changes.
-    for (int id : kControls) {
+    for (int id : kDialogControls) {
         SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(g_readableFont), TRUE);
     }
 }

@@ -11,7 +11,8 @@
 // system's message font; otherwise changes nothing. For WM_INITDIALOG.
 void MakeTextsReadable(HWND dialog);
 
-// Deletes the font MakeTextsReadable made, if any. For WM_DESTROY.
+// Deletes the font MakeTextsReadable made, if any. For WM_NCDESTROY: the controls hold the font
+// until they are destroyed, after the dialog's WM_DESTROY.
 void ReleaseReadableFont();
 
 #endif

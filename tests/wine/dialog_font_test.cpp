@@ -2,7 +2,7 @@
 // one): the program's own dialog template, from the built executable, on the real dialog manager.
 // Run on a Japanese system (the tests' default) and on an English one (.english).
 #include "program_driver.h"
-#include "res/resource_ids.h"
+#include "ui/dialog_controls.h"
 #include "ui/dialog_font.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ INT_PTR CALLBACK ReadableDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
         MakeTextsReadable(dialog);
         return TRUE;
     }
-    if (message == WM_DESTROY) {
+    if (message == WM_NCDESTROY) {
         ReleaseReadableFont();
     }
     return FALSE;
@@ -50,8 +50,7 @@ TEST(DialogFont, TemplateFontWhereItHasTheTextsMessageFontElsewhere) {
     ASSERT_NE(templateFont, nullptr);
     std::printf("code page %u: the controls draw with %ls\n", GetACP(),
                 DrawnFace(GetDlgItem(dialog, IDOK)).c_str());
-    for (int id : {IDOK, IDC_EDIT_BEATS, IDC_EDIT_NOTE, IDC_EDIT_BPM, IDC_LABEL_BPM,
-                   IDC_LABEL_TIMESIG, IDC_LABEL_SLASH}) {
+    for (int id : kDialogControls) {
         const HFONT font = FontOf(GetDlgItem(dialog, id));
         if (japaneseSystem) {
             EXPECT_EQ(font, templateFont) << "control " << id << " left the template's font";
