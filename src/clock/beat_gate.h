@@ -6,8 +6,13 @@
 // and out of a gate held in static storage, which outlives every beat clock, and touches the
 // state only while the gate names it. The beat clock closes the gate after timeKillEvent and
 // waits until no callback is inside; one that arrives later finds the gate closed and leaves
-// without touching the state. This relies only on C++ atomics, not on how a particular winmm
-// dispatches its timers. One beat clock runs at a time, so one gate serves.
+// without touching the state. That no callback uses a state after the gate has closed rests on
+// C++ atomics alone, whatever winmm does. The gate knows a clock by its state's address, and a
+// later clock's state, on a later thread's stack, may have the same one: a callback of a killed
+// timer that winmm started only after the next clock opened the gate would be let in for that
+// clock. winmm starts none once timeKillEvent has returned (TIME_KILL_SYNCHRONOUS asks for just
+// that), and the callback has nothing but the address to tell its clock by. One beat clock runs
+// at a time, so one gate serves.
 //
 // The gate also lets a callback in only while the settings' running flag is set. The beat clock
 // notices a cleared flag at its next poll, up to 100 ms later, and ticks falling due meanwhile

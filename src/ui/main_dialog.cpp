@@ -3,7 +3,9 @@
 #include "clock/beat_clock.h"
 #include "common/globals.h"
 #include "res/resource_ids.h"
+#include "ui/dialog_controls.h"
 #include "ui/dialog_font.h"
+#include "ui/field_names.h"
 #include "ui/read_settings.h"
 #include "ui/settings_check.h"
 
@@ -13,10 +15,6 @@ TempoSettings g_settings;
 HANDLE g_workerThread = nullptr;
 
 namespace {
-
-// Greyed out while playing, in this order; the button stays enabled.
-const int kSettingControls[] = {IDC_EDIT_BPM,  IDC_EDIT_BEATS,    IDC_EDIT_NOTE,
-                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
 
 void EnableSettingControls(HWND dialog, BOOL enable) {
     for (int id : kSettingControls) {
@@ -59,6 +57,7 @@ INT_PTR OnInitDialog(HWND dialog) {
         SetDlgItemTextW(dialog, rule.controlId, rule.defaultText);
     }
     MakeTextsReadable(dialog);
+    NameFieldsForScreenReaders(dialog);
     SetFocus(GetDlgItem(dialog, IDOK));
     return TRUE;
 }
@@ -97,14 +96,12 @@ int JoinBeatClock() {
     if (g_workerThread == nullptr) {
         return 1;
     }
-    if (WaitForSingleObject(g_workerThread, INFINITE) != WAIT_OBJECT_0) {
-        return 0;
-    }
-    if (!CloseHandle(g_workerThread)) {
-        return 0;
-    }
+    // The handle is closed and forgotten whatever happens: kept, the next start would overwrite
+    // it and it would leak.
+    const bool ended = WaitForSingleObject(g_workerThread, INFINITE) == WAIT_OBJECT_0;
+    const bool closed = CloseHandle(g_workerThread) != FALSE;
     g_workerThread = nullptr;
-    return 1;
+    return ended && closed ? 1 : 0;
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -114,7 +111,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         return OnCommand(dialog, wParam);
     case WM_DESTROY:
-        ReleaseReadableFont();
+        ForgetFieldNames(dialog);
+        return FALSE;
+    case WM_NCDESTROY:
+        ReleaseReadableFont(); // the controls, which drew with it, are gone by now
         return FALSE;
     default:
         return FALSE;

@@ -30,11 +30,13 @@ void CopyMessage(wchar_t *out, const wchar_t *text) {
 } // namespace
 
 const FieldRule kFieldRules[kFieldCount] = {
-    {IDC_EDIT_BPM, 1000, L"90", L"BPMの値が大きすぎます。\n%d以下の数値を入力して下さい。",
+    {IDC_EDIT_BPM, L"BPM", 1000, L"90", L"BPMの値が大きすぎます。\n%d以下の数値を入力して下さい。",
      L"BPMには1以上の数値を設定して下さい。"},
-    {IDC_EDIT_BEATS, 20, L"4", L"拍子（拍数）の値が大きすぎます。\n%d以下の数値を入力して下さい。",
+    {IDC_EDIT_BEATS, L"拍子（拍数）", 20, L"4",
+     L"拍子（拍数）の値が大きすぎます。\n%d以下の数値を入力して下さい。",
      L"拍子（拍数）には1以上の数値を設定して下さい。"},
-    {IDC_EDIT_NOTE, 20, L"4", L"拍子（音価）の値が大きすぎます。\n%d以下の数値を入力して下さい。",
+    {IDC_EDIT_NOTE, L"拍子（音価）", 20, L"4",
+     L"拍子（音価）の値が大きすぎます。\n%d以下の数値を入力して下さい。",
      L"拍子（音価）には1以上の数値を設定して下さい。"},
 };
 

@@ -12,6 +12,7 @@ const int32_t kFieldOverflow = -2;
 
 struct FieldRule {
     int controlId;
+    const wchar_t *name; // as the warnings name the field; also its name for a screen reader
     uint32_t limit;
     const wchar_t *defaultText;
     const wchar_t *tooLargeFormat; // one %d: the limit

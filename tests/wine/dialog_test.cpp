@@ -1,16 +1,23 @@
 // The real executable on the real dialog manager, driven with real keyboard and mouse input;
 // the recording MIDI mapper tells what the user would hear.
+#include "fresh_midi_log.h"
 #include "midi_log.h"
 #include "program_driver.h"
-#include "res/resource_ids.h"
+#include "ui/dialog_controls.h"
 
 #include "../expected_messages.h"
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+#include <oleacc.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,15 +86,11 @@ Box ReadBox(HWND window) {
     return box;
 }
 
-class Dialog : public ::testing::Test {
+class Dialog : public FreshMidiLog {
   protected:
-    void SetUp() override {
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        log_ = UseFreshMidiLog(std::wstring(name.begin(), name.end()).c_str());
-    }
     void TearDown() override {
         CloseProgram(&program_);
-        DeleteFileW(log_.c_str());
+        FreshMidiLog::TearDown();
     }
 
     void Start(const std::wstring &exe = L"metronome.exe", const std::wstring &arguments = L"") {
@@ -140,7 +143,6 @@ class Dialog : public ::testing::Test {
     }
 
     Program program_;
-    std::wstring log_;
 };
 
 TEST_F(Dialog, OpensWithDefaultsAndEnterStartsAndStopsTheClick) {
@@ -351,6 +353,137 @@ TEST_F(Dialog, ControlTextsDrawAsCharactersNotBoxes) {
     }
     PressKey(VK_ESCAPE);
     EXPECT_EQ(WaitForExit(&program_), 0u);
+}
+
+// The test annotation service (harness/annotation_recorder.cpp) registered, for as long as this
+// lives, in place of the system's under the service's CLSID; the system's own afterwards.
+class AnnotationRecorder {
+  public:
+    AnnotationRecorder() {
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                        nullptr);
+        saved_ = Value(nullptr);
+        savedModel_ = Value(L"ThreadingModel");
+        Set(nullptr, ProgramFolder() + L"annotation_recorder.dll");
+        Set(L"ThreadingModel", L"Both");
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        log_ = std::wstring(folder) + L"annotations-" + std::to_wstring(GetCurrentProcessId()) +
+               L".log";
+        DeleteFileW(log_.c_str());
+        SetEnvironmentVariableW(L"METRONOME_ANNOTATION_LOG", log_.c_str());
+    }
+    ~AnnotationRecorder() {
+        Set(nullptr, saved_);
+        Set(L"ThreadingModel", savedModel_);
+        RegCloseKey(key_);
+        SetEnvironmentVariableW(L"METRONOME_ANNOTATION_LOG", nullptr);
+        DeleteFileW(log_.c_str());
+    }
+    std::vector<std::string> Lines() const {
+        std::ifstream in(std::string(log_.begin(), log_.end()));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+  private:
+    static constexpr const wchar_t *kKey =
+        L"CLSID\\{B5F8350B-0548-48B1-A6EE-88BD00B4A5E7}\\InprocServer32";
+    std::wstring Value(const wchar_t *name) const {
+        wchar_t value[MAX_PATH] = {0};
+        DWORD size = sizeof(value) - sizeof(wchar_t);
+        RegQueryValueExW(key_, name, nullptr, nullptr, reinterpret_cast<BYTE *>(value), &size);
+        return value;
+    }
+    void Set(const wchar_t *name, const std::wstring &value) const {
+        RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    HKEY key_ = nullptr;
+    std::wstring saved_, savedModel_, log_;
+};
+
+// What a screen reader asks of a control: its accessible object's name. Empty when it has none.
+std::wstring AccessibleName(HWND control) {
+    IAccessible *object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                          IID_IAccessible, reinterpret_cast<void **>(&object)))) {
+        return L"(no accessible object)";
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::wstring text;
+    if (object->get_accName(self, &name) == S_OK && name != nullptr) {
+        text = name;
+    }
+    SysFreeString(name);
+    object->Release();
+    return text;
+}
+
+// A screen reader names each field as the warnings do, through the annotation service; the
+// button keeps its own text as its name. Without a service that keeps names (Wine's own answers
+// E_NOTIMPL) the program runs exactly as before.
+TEST_F(Dialog, FieldsAreNamedForAScreenReader) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::map<int, std::string> named; // control ID: the name it was given
+    std::map<int, int> cleared;       // control ID: how often its name was taken back
+    {
+        AnnotationRecorder recorder;
+        Start();
+        std::map<unsigned long, int> ids; // the controls by window handle, while they exist
+        for (int id : kDialogControls) {
+            ids[static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(GetDlgItem(dialog(), id)))] =
+                id;
+        }
+        EXPECT_EQ(AccessibleName(GetDlgItem(dialog(), IDOK)), L"開始");
+        PressKey(VK_ESCAPE);
+        EXPECT_EQ(WaitForExit(&program_), 0u);
+        for (const std::string &line : recorder.Lines()) {
+            std::istringstream fields(line);
+            std::string kind, property, text;
+            unsigned long window = 0;
+            long object = 0, child = 0;
+            fields >> kind >> std::hex >> window >> std::dec >> object >> child;
+            const int id = ids.count(window) != 0 ? ids[window] : -1;
+            std::printf("annotation: %s (control %d)\n", line.c_str(), id);
+            EXPECT_EQ(object, static_cast<long>(OBJID_CLIENT)) << line;
+            EXPECT_EQ(child, CHILDID_SELF) << line;
+            if (kind == "SET") {
+                fields >> property >> std::ws;
+                std::getline(fields, text);
+                EXPECT_EQ(property, "NAME") << line;
+                EXPECT_EQ(named.count(id), 0u) << "named twice: " << line;
+                named[id] = text;
+            } else if (kind == "CLEAR") {
+                ++cleared[id];
+            }
+        }
+    }
+    const std::map<int, std::string> expected = {
+        {IDC_EDIT_BPM, "BPM"}, {IDC_EDIT_BEATS, "拍子（拍数）"}, {IDC_EDIT_NOTE, "拍子（音価）"}};
+    EXPECT_EQ(named, expected);
+    EXPECT_EQ(cleared,
+              (std::map<int, int>{{IDC_EDIT_BPM, 1}, {IDC_EDIT_BEATS, 1}, {IDC_EDIT_NOTE, 1}}))
+        << "every name is taken back, while its field still exists";
+
+    // The system's own service again: the fields stay unnamed, and the program plays as ever.
+    CloseProgram(&program_);
+    Start();
+    EXPECT_EQ(AccessibleName(GetDlgItem(dialog(), IDC_EDIT_BPM)), L"");
+    EXPECT_EQ(AccessibleName(GetDlgItem(dialog(), IDOK)), L"開始");
+    PressStartExpectPlaying();
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 1; }, 5000));
+    PressStopExpectIdle();
+    PressKey(VK_ESCAPE);
+    EXPECT_EQ(WaitForExit(&program_), 0u);
+    CoUninitialize();
 }
 
 TEST_F(Dialog, CommandLineArgumentsChangeNothing) {
