@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds natively (plain and with sanitizers) and
-# for Windows, and runs every test: natively, the fuzz run, then the Windows build under Wine,
-# in a 32-bit and a 64-bit prefix, with the static checks. Ends with CTest's summary.
+# The test command: installs what is missing, builds natively (plain, with sanitizers, with
+# ThreadSanitizer) and for Windows, and runs every test: natively, the fuzz run, then the Windows
+# build under Wine, in a 32-bit and a 64-bit prefix, with the static checks. Ends with CTest's
+# summary.
 #   test.sh
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
@@ -17,5 +18,7 @@ test_preset host -j2
 echo "== sanitize build: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,"
 echo "   and a bounded fuzz run of the field check"
 test_preset sanitize -j2
+echo "== tsan build: the timer gate's tests, which run it on two threads, under ThreadSanitizer"
+test_preset tsan -j2
 echo "== Windows build: the program, its tests under Wine, static checks"
 test_preset windows
