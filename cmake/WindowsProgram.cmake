@@ -30,13 +30,13 @@ foreach(file version.h metronome.manifest metronome-neutral.manifest)
   configure_file(${CMAKE_SOURCE_DIR}/src/res/${file}.in ${METRONOME_RES}/${file} @ONLY)
 endforeach()
 
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(METRONOME_ICON ${METRONOME_RES}/metronome.ico)
 add_custom_command(OUTPUT ${METRONOME_ICON}
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/make_icon.py
+  COMMAND ${METRONOME_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/make_icon.py
     ${CMAKE_SOURCE_DIR}/src/res/metronome-icon.txt ${METRONOME_ICON}
   DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_icon.py ${CMAKE_SOURCE_DIR}/src/res/metronome-icon.txt
-  COMMENT "Drawing the icon")
+  COMMENT "Drawing the icon"
+  VERBATIM)
 add_custom_target(metronome_icon DEPENDS ${METRONOME_ICON})
 
 # metronome_program(NAME [RC_DEFINES...] [STAND_INS SOURCES...]): one executable of the program;
@@ -67,7 +67,7 @@ set(METRONOME_PACKAGE metronome-${PROJECT_VERSION}-win32)
 # A build folder from before still holds CPack's configuration, for which CMake keeps the name.
 file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
 add_custom_target(package
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/make_package.py ${CMAKE_SOURCE_DIR}
+  COMMAND ${METRONOME_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/make_package.py ${CMAKE_SOURCE_DIR}
     ${CMAKE_BINARY_DIR} ${METRONOME_PACKAGE} $<TARGET_FILE:metronome>
     ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE
   DEPENDS metronome ${CMAKE_SOURCE_DIR}/cmake/make_package.py

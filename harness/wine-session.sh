@@ -166,6 +166,23 @@ prepare() {
     if [ ! -f "$windows/Fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
         mkdir -p "$windows/Fonts" && cp /usr/share/wine/fonts/marlett.ttf "$windows/Fonts/"
     fi
+    # Wine's raster System font, which Debian's Wine ships but does not install: with it the
+    # dialog template's "System" is the raster font of an English Windows when programs run
+    # under en_US. Under ja_JP Wine still draws System with a CJK outline font. Not its Japanese
+    # raster font (jvgasys.fon): that has no kanji, and Wine, unlike a Japanese Windows, has no
+    # font association to fill them in.
+    if [ ! -f "$windows/Fonts/vgasys.fon" ] && [ -f /usr/share/wine/fonts/vgasys.fon ]; then
+        mkdir -p "$windows/Fonts" && cp /usr/share/wine/fonts/vgasys.fon "$windows/Fonts/"
+    fi
+    # The Windows the prefix reports: 7 for a 32-bit prefix, 10 (Wine 8's newest) for a 64-bit
+    # one, where the program runs under WoW64. Set once, and after the fresh session above.
+    local version=win7
+    if [ "$WINEARCH" = win64 ]; then version=win10; fi
+    if [ ! -f "$WINEPREFIX/.metronome-$version" ]; then
+        quietly setsid wineserver -p || true
+        quietly wine winecfg /v "$version" || true
+        touch "$WINEPREFIX/.metronome-$version"
+    fi
     # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
     # prefix). With midimap=n Wine takes this file; without, it keeps its own mapper.
     if [ "${METRONOME_MIDI:-system}" = recorder ]; then

@@ -27,14 +27,19 @@ HFONT FontOf(HWND window) {
     return reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
 }
 
-// The face the system really draws a control's font with.
-std::wstring DrawnFace(HWND control) {
-    HDC dc = GetDC(control);
-    HGDIOBJ previous = SelectObject(dc, FontOf(control));
+// The face the system really draws a window's font with, and whether that is a raster font.
+std::wstring DrawnFace(HWND window, bool *raster = nullptr) {
+    HDC dc = GetDC(window);
+    HGDIOBJ previous = SelectObject(dc, FontOf(window));
     wchar_t face[LF_FACESIZE] = {0};
     GetTextFaceW(dc, LF_FACESIZE, face);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    if (raster != nullptr) {
+        *raster = (metrics.tmPitchAndFamily & (TMPF_TRUETYPE | TMPF_VECTOR)) == 0;
+    }
     SelectObject(dc, previous);
-    ReleaseDC(control, dc);
+    ReleaseDC(window, dc);
     return face;
 }
 
@@ -48,8 +53,15 @@ TEST(DialogFont, TemplateFontWhereItHasTheTextsMessageFontElsewhere) {
     const HFONT templateFont = FontOf(dialog);
     const HFONT buttonFont = FontOf(GetDlgItem(dialog, IDOK));
     ASSERT_NE(templateFont, nullptr);
-    std::printf("code page %u: the controls draw with %ls\n", GetACP(),
+    bool raster = false;
+    const std::wstring templateFace = DrawnFace(dialog, &raster);
+    std::printf("code page %u: the template's font is %ls (%s); the controls draw with %ls\n",
+                GetACP(), templateFace.c_str(), raster ? "raster" : "outline",
                 DrawnFace(GetDlgItem(dialog, IDOK)).c_str());
+    if (!japaneseSystem) {
+        // As on an English Windows: the prefix has Wine's raster System font (vgasys.fon).
+        EXPECT_TRUE(raster) << "the template's System is not the raster font here";
+    }
     for (int id : kDialogControls) {
         const HFONT font = FontOf(GetDlgItem(dialog, id));
         if (japaneseSystem) {

@@ -1,8 +1,10 @@
 // What Windows itself reads from the built executable's version block: the file's properties.
+// The one check of the version block. And the Windows version the tests run as.
 #include "program_driver.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,8 +42,13 @@ TEST(VersionInfo, WindowsReadsTheDescriptionAndVersions) {
     EXPECT_EQ(fixed->dwFileVersionLS, 0u);
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
     EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileFlagsMask, 0u);
+    EXPECT_EQ(fixed->dwFileFlags, 0u);
     EXPECT_EQ(fixed->dwFileOS, 0x00040004u);
     EXPECT_EQ(fixed->dwFileType, 1u);
+    EXPECT_EQ(fixed->dwFileSubtype, 0u);
+    EXPECT_EQ(fixed->dwFileDateMS, 0u);
+    EXPECT_EQ(fixed->dwFileDateLS, 0u);
 
     WORD *translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
@@ -55,8 +62,36 @@ TEST(VersionInfo, WindowsReadsTheDescriptionAndVersions) {
     EXPECT_EQ(StringValue(block, L"ProductVersion"), L"2,0,0,0");
     EXPECT_EQ(StringValue(block, L"ProductName"), L"ぱたぽこりん");
     EXPECT_EQ(StringValue(block, L"OriginalFilename"), L"metronome.exe");
+    for (const wchar_t *key : {L"CompanyName", L"LegalCopyright"}) {
+        EXPECT_NE(StringValue(block, key), L"<missing>") << ::testing::PrintToString(key);
+    }
     EXPECT_EQ(StringValue(block, L"InternalName"), L"<missing>");
     EXPECT_EQ(StringValue(block, L"Comments"), L"<missing>");
+}
+
+// The prefix's Windows, as the system's own version call reports it (GetVersionEx would report
+// what a program without a compatibility manifest is told): Windows 7 in the 32-bit prefix and
+// Windows 10 in the 64-bit one, where the program runs under WoW64.
+TEST(VersionInfo, ThePrefixReportsTheWindowsItStandsFor) {
+    typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW *);
+    const RtlGetVersionFn rtlGetVersion =
+        reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    ASSERT_NE(rtlGetVersion, nullptr);
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_EQ(rtlGetVersion(&version), 0);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    std::printf("%s prefix: Windows %lu.%lu build %lu\n", wow64 ? "64-bit" : "32-bit",
+                version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber);
+    if (wow64) {
+        EXPECT_EQ(version.dwMajorVersion, 10u);
+        EXPECT_EQ(version.dwMinorVersion, 0u);
+    } else {
+        EXPECT_EQ(version.dwMajorVersion, 6u);
+        EXPECT_EQ(version.dwMinorVersion, 1u);
+    }
 }
 
 } // namespace
