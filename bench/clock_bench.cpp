@@ -2,8 +2,10 @@
 // thread at a tempo, a naive Sleep loop for comparison, or many stops. Every note goes through
 // winmm to the recording MIDI mapper, which timestamps it; this program writes the series' log
 // and adds to a summary what only it can see (stop latency, processor time).
-//   clock_bench OUT_FOLDER program|naive SECONDS TEMPO
+//   clock_bench OUT_FOLDER program|naive|floor SECONDS TEMPO
 //   clock_bench OUT_FOLDER stops
+// floor: the least any program can do for a click, the platform's floor of processor time: the
+// same periodic timer, and a callback that sends one short message per beat and nothing else.
 #include "clock/beat_pattern.h"
 #include "clock_runner.h"
 #include "midi_log.h"
@@ -21,14 +23,55 @@ void LogTo(const std::wstring &folder, const std::wstring &name) {
     UseMidiLog(folder + L"\\" + name + L".log");
 }
 
-long long ProcessCpuMicroseconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto micro = [](const FILETIME &t) {
-        return static_cast<long long>(
-            (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10);
-    };
-    return micro(kernel) + micro(user);
+// Processor time of every thread of this process, in nanoseconds, as Linux counts it (the
+// schedstat of each task, through Wine's Z: drive). GetProcessTimes under Wine counts in 10 ms
+// clock ticks, too coarse for a click that costs a few milliseconds a minute. A thread that ends
+// takes its time with it: measure while the same threads run.
+long long ProcessCpuNanoseconds() {
+    long long total = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"Z:\\proc\\self\\task\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    do {
+        if (found.cFileName[0] == L'.') {
+            continue;
+        }
+        const std::wstring path =
+            std::wstring(L"Z:\\proc\\self\\task\\") + found.cFileName + L"\\schedstat";
+        FILE *file = _wfopen(path.c_str(), L"r");
+        long long ns = 0;
+        if (file != nullptr) {
+            if (std::fscanf(file, "%lld", &ns) == 1) {
+                total += ns;
+            }
+            std::fclose(file);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return total;
+}
+
+// Processor time and wall time over seconds of the steady state, after a second to settle.
+void MeasureWhilePlaying(FILE *summary, const char *series, uint32_t bpm, DWORD seconds) {
+    Sleep(1000);
+    const long long cpuBefore = ProcessCpuNanoseconds();
+    const long long wallBefore = NowMicroseconds();
+    Sleep(seconds * 1000 - 1000);
+    const long long cpu = ProcessCpuNanoseconds() - cpuBefore;
+    const long long wall = NowMicroseconds() - wallBefore;
+    std::fprintf(summary, "cpu %s %u %lld %lld\n", series, bpm, cpu, wall);
+}
+
+struct FloorState {
+    HMIDIOUT out;
+    uint32_t count;
+};
+
+void CALLBACK FloorTick(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+    FloorState *state = reinterpret_cast<FloorState *>(user);
+    midiOutShortMsg(state->out, ++state->count % 4 == 1 ? kAccentNote : kBeatNote);
 }
 
 struct NaiveArgs {
@@ -60,14 +103,27 @@ namespace {
 void RecordProgram(const std::wstring &folder, FILE *summary, DWORD seconds, uint32_t bpm) {
     LogTo(folder, L"program-" + std::to_wstring(bpm));
     TempoSettings settings;
-    const long long cpuBefore = ProcessCpuMicroseconds();
-    const long long wallBefore = NowMicroseconds();
     HANDLE thread = StartBeatClock(&settings, bpm, 4);
-    Sleep(seconds * 1000);
-    const long long stopTook = StopBeatClock(&settings, thread);
-    const long long cpu = ProcessCpuMicroseconds() - cpuBefore;
-    const long long wall = NowMicroseconds() - wallBefore;
-    std::fprintf(summary, "cpu %u %lld %lld\nstop %u %lld\n", bpm, cpu, wall, bpm, stopTook);
+    MeasureWhilePlaying(summary, "program", bpm, seconds);
+    StopBeatClock(&settings, thread);
+}
+
+void RecordFloor(const std::wstring &folder, FILE *summary, DWORD seconds, uint32_t bpm) {
+    LogTo(folder, L"floor-" + std::to_wstring(bpm));
+    TIMECAPS caps = {0, 0};
+    timeGetDevCaps(&caps, sizeof(caps));
+    timeBeginPeriod(caps.wPeriodMin);
+    FloorState state = {nullptr, 0};
+    if (midiOutOpen(&state.out, MIDI_MAPPER, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR) {
+        const MMRESULT timer =
+            timeSetEvent(BeatPeriodMs(bpm), 0, FloorTick, reinterpret_cast<DWORD_PTR>(&state),
+                         TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+        MeasureWhilePlaying(summary, "floor", bpm, seconds);
+        timeKillEvent(timer);
+        midiOutReset(state.out);
+        midiOutClose(state.out);
+    }
+    timeEndPeriod(caps.wPeriodMin);
 }
 
 void RecordNaive(const std::wstring &folder, DWORD seconds, uint32_t bpm) {
@@ -101,9 +157,9 @@ void RecordStops(const std::wstring &folder, FILE *summary) {
 // Wide arguments: the folder may be named in any language.
 int wmain(int argc, wchar_t **argv) {
     const std::wstring mode = argc > 2 ? argv[2] : L"";
-    const bool series = (mode == L"program" || mode == L"naive") && argc == 5;
+    const bool series = (mode == L"program" || mode == L"naive" || mode == L"floor") && argc == 5;
     if (!series && !(mode == L"stops" && argc == 3)) {
-        std::fprintf(stderr, "usage: clock_bench OUT_FOLDER program|naive SECONDS TEMPO\n"
+        std::fprintf(stderr, "usage: clock_bench OUT_FOLDER program|naive|floor SECONDS TEMPO\n"
                              "       clock_bench OUT_FOLDER stops\n");
         return 2;
     }
@@ -119,6 +175,8 @@ int wmain(int argc, wchar_t **argv) {
         const uint32_t bpm = static_cast<uint32_t>(std::wcstoul(argv[4], nullptr, 10));
         if (mode == L"program") {
             RecordProgram(folder, summary, seconds, bpm);
+        } else if (mode == L"floor") {
+            RecordFloor(folder, summary, seconds, bpm);
         } else {
             RecordNaive(folder, seconds, bpm);
         }

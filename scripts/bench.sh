@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # The timing benchmark: records the program under Wine (its clock thread and the real
-# executable end to end) and a naive Sleep loop, each beside a native Linux ticker running in
-# the same seconds, then writes docs/benchmark.md with plots and a listening sample.
-#   bench.sh [--load] [SECONDS] [TEMPO...]
+# executable end to end), a naive Sleep loop and the platform's floor of processor time, each
+# beside a native Linux ticker running in the same seconds, then writes a report with plots and
+# a listening sample: build/benchmark/report/benchmark.md, or with --publish docs/benchmark.md.
+#   bench.sh [--publish] [--load] [SECONDS] [TEMPO...]
 # Default: 30 s at 1000, 120 and 90 BPM, on a quiet machine. --load runs everything twice, quiet
 # and with both cores kept busy (stress-ng), and reports the two side by side. A run of ten
 # minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh 600 1000.
-# BENCH_NAME (default "benchmark") names the report in docs/ and its recordings in build/.
+# BENCH_NAME (default "benchmark") names the report and its recordings in build/.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 passes=(quiet)
-if [ "${1:-}" = --load ]; then
-    passes=(quiet loaded)
+publish=0
+while [ "${1:-}" = --load ] || [ "${1:-}" = --publish ]; do
+    if [ "$1" = --load ]; then passes=(quiet loaded); else publish=1; fi
     shift
-fi
+done
 seconds=30
 if [ $# -gt 0 ]; then
     seconds="$1" # given empty, it is refused, not taken for the default
@@ -70,7 +72,7 @@ for pass in "${passes[@]}"; do
     echo "bench: 40 stops at 1000 BPM"
     windows_session run "$bin/clock_bench.exe" "$winfolder" stops
     for bpm in "${tempi[@]}"; do
-        for mode in program naive; do
+        for mode in program naive floor; do
             series "$folder" "$mode" "$bpm" \
                 windows_session run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
         done
@@ -83,5 +85,8 @@ for pass in "${passes[@]}"; do
         load=""
     fi
 done
-PYTHONPATH="$root/harness" BENCH_NAME="$name" /usr/bin/python3 bench/report.py "$out" \
-    "$seconds" "${tempi[@]}"
+report="$out/report"
+if [ "$publish" = 1 ]; then report="$root/docs"; fi
+PYTHONPATH="$root/harness" BENCH_NAME="$name" BENCH_REPORT_DIR="$report" /usr/bin/python3 \
+    bench/report.py "$out" "$seconds" "${tempi[@]}"
+echo "bench: the report is $report/$name.md"

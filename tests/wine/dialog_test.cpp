@@ -536,13 +536,146 @@ TEST_F(Dialog, OnAnOlderWindowsKeepsTheTemplateFontAndStillPlays) {
     EXPECT_NEAR(static_cast<double>(notes[2].us - notes[1].us), 400000.0, 30000.0);
 }
 
-TEST_F(Dialog, WithoutTheIconStillRuns) {
-    Start(L"metronome_noicon.exe");
-    EXPECT_EQ(Field(IDC_EDIT_BPM), L"90");
-    PressStartExpectPlaying();
-    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 1; }, 5000));
-    PressKey(VK_ESCAPE);
-    EXPECT_EQ(WaitForExit(&program_), 0u);
+// The icon as the executable holds it, 32 x 32, drawn once on black and once on white: where the
+// two agree the icon is opaque, in that colour.
+struct IconPixel {
+    int x, y;
+    COLORREF colour;
+};
+
+const int kIconSize = 32;
+
+std::vector<IconPixel> OpaquePixelsOfTheIcon() {
+    std::vector<IconPixel> pixels;
+    HMODULE exe = LoadLibraryExW((ProgramFolder() + L"metronome.exe").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE);
+    HICON icon =
+        static_cast<HICON>(LoadImageW(exe, L"IDC_ICON", IMAGE_ICON, kIconSize, kIconSize, 0));
+    if (icon == nullptr) {
+        return pixels;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC dc[2];
+    HBITMAP bitmap[2];
+    for (int i = 0; i < 2; ++i) {
+        dc[i] = CreateCompatibleDC(screen);
+        bitmap[i] = CreateCompatibleBitmap(screen, kIconSize, kIconSize);
+        SelectObject(dc[i], bitmap[i]);
+        RECT all = {0, 0, kIconSize, kIconSize};
+        FillRect(dc[i], &all,
+                 static_cast<HBRUSH>(GetStockObject(i == 0 ? BLACK_BRUSH : WHITE_BRUSH)));
+        DrawIconEx(dc[i], 0, 0, icon, kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
+    }
+    for (int y = 0; y < kIconSize; ++y) {
+        for (int x = 0; x < kIconSize; ++x) {
+            const COLORREF onBlack = GetPixel(dc[0], x, y);
+            if (onBlack == GetPixel(dc[1], x, y)) {
+                pixels.push_back({x, y, onBlack});
+            }
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        DeleteDC(dc[i]);
+        DeleteObject(bitmap[i]);
+    }
+    ReleaseDC(nullptr, screen);
+    DestroyIcon(icon);
+    FreeLibrary(exe);
+    return pixels;
+}
+
+// The icon shrunk to size as the system shrinks it for a title bar, by leaving out pixels: every
+// way of choosing which.
+std::vector<std::vector<IconPixel>> ShrunkIcons(const std::vector<IconPixel> &icon, int size) {
+    const int step = kIconSize / size;
+    std::vector<std::vector<IconPixel>> shrunk;
+    for (int py = 0; py < step; ++py) {
+        for (int px = 0; px < step; ++px) {
+            std::vector<IconPixel> one;
+            for (const IconPixel &p : icon) {
+                if (p.x % step == px && p.y % step == py) {
+                    one.push_back({p.x / step, p.y / step, p.colour});
+                }
+            }
+            shrunk.push_back(one);
+        }
+    }
+    return shrunk;
+}
+
+bool Near(COLORREF a, COLORREF b) {
+    const auto close = [](int p, int q) { return p - q < 48 && q - p < 48; };
+    return close(GetRValue(a), GetRValue(b)) && close(GetGValue(a), GetGValue(b)) &&
+           close(GetBValue(a), GetBValue(b));
+}
+
+// The best share of the icon's opaque pixels found in their colours anywhere in the left end of
+// the window's title bar, read off the screen.
+double IconMatchInTitleBar(HWND window, const std::vector<std::vector<IconPixel>> &icons,
+                           int size) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    const int width = 3 * size, height = GetSystemMetrics(SM_CYCAPTION) + 2 * size;
+    HDC screen = GetDC(nullptr);
+    std::vector<COLORREF> area(static_cast<size_t>(width * height));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            area[static_cast<size_t>(y * width + x)] =
+                GetPixel(screen, rect.left + x, rect.top + y);
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    double best = 0;
+    for (const std::vector<IconPixel> &icon : icons) {
+        for (int dy = 0; dy + size <= height; ++dy) {
+            for (int dx = 0; dx + size <= width; ++dx) {
+                size_t matched = 0;
+                for (const IconPixel &p : icon) {
+                    matched +=
+                        Near(area[static_cast<size_t>((dy + p.y) * width + dx + p.x)], p.colour);
+                }
+                if (!icon.empty()) {
+                    best = std::max(best, static_cast<double>(matched) /
+                                              static_cast<double>(icon.size()));
+                }
+            }
+        }
+    }
+    return best;
+}
+
+// The title bar shows the program's icon, seen on the screen; built without it, the program shows
+// none of it there, and still plays.
+TEST_F(Dialog, TitleBarShowsTheIconAndWithoutItTheProgramStillRuns) {
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    const std::vector<IconPixel> icon = OpaquePixelsOfTheIcon();
+    ASSERT_GT(icon.size(), static_cast<size_t>(kIconSize * kIconSize / 4))
+        << "no icon in the executable";
+    const std::vector<std::vector<IconPixel>> shrunk = ShrunkIcons(icon, size);
+    const struct {
+        const wchar_t *exe;
+        bool hasIcon;
+    } programs[] = {{L"metronome.exe", true}, {L"metronome_noicon.exe", false}};
+    for (const auto &p : programs) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(p.exe)));
+        Start(p.exe);
+        Sleep(300); // the caption drawn
+        const double match = IconMatchInTitleBar(dialog(), shrunk, size);
+        std::printf("%ls: %.0f%% of the icon's opaque pixels, shrunk to %dx%d, found in its "
+                    "colours in the title bar\n",
+                    p.exe, 100.0 * match, size, size);
+        if (p.hasIcon) {
+            EXPECT_GE(match, 0.9) << "the title bar does not show the icon";
+        } else {
+            EXPECT_LT(match, 0.6) << "the icon shows though the program has none";
+            EXPECT_EQ(Field(IDC_EDIT_BPM), L"90");
+            PressStartExpectPlaying();
+            ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 1; }, 5000));
+        }
+        PressKey(VK_ESCAPE);
+        EXPECT_EQ(WaitForExit(&program_), 0u);
+        CloseProgram(&program_);
+    }
 }
 
 // Run only where the prefix has no MIDI output at all.
