@@ -5,7 +5,7 @@
 # MIDI mapper, rendered as a WAV file by FluidSynth.
 #   demonstration.sh PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
 # WORK_FOLDER is the run's own: the recording goes there, so that no other program's notes can
-# mix into it. Environment: WINEPREFIX.
+# mix into it. Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 session="$here/wine-session.sh"
@@ -48,4 +48,4 @@ if ! grep -q DATA "$log" 2>/dev/null; then
     exit 1
 fi
 cp "$log" "$log_copy"
-/usr/bin/python3 "$here/click_audio.py" render "$log" "$wav" >/dev/null
+"${METRONOME_PYTHON:-/usr/bin/python3}" "$here/click_audio.py" render "$log" "$wav" >/dev/null

@@ -4,12 +4,15 @@
 # as 128:0, or part of its name), else a FluidSynth or TiMidity already running, else a
 # FluidSynth started here, playing to the desktop's sound server, for as long as the program
 # runs. SECONDS, unless empty, ends the program after that long.
-#   desktop.sh PROGRAM SECONDS PORT SOUNDFONT WORK_FOLDER
-# Environment: WINEPREFIX.
+#   desktop.sh PROGRAM SECONDS PORT WORK_FOLDER
+# Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 session="$here/wine-session.sh"
-exe="$1" seconds="$2" port="$3" soundfont="$4" work="$5"
+exe="$1" seconds="$2" port="$3" work="$4"
+python="${METRONOME_PYTHON:-/usr/bin/python3}"
+# The sound font the click is rendered with everywhere, named once, in click_audio.py.
+soundfont="$(PYTHONPATH="$here" "$python" -c 'import click_audio; print(click_audio.SOUNDFONT)')"
 export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1 METRONOME_DIRECT_OUTPUT=1
 
 program="" synth=""
@@ -22,7 +25,7 @@ trap 'exit 143' TERM
 trap 'exit 130' INT
 
 # The first port of a synthesiser (or the one asked for): "address, client, port, Wine's name".
-find_port() { /usr/bin/python3 "$here/midi_port.py" "$@"; }
+find_port() { "$python" "$here/midi_port.py" "$@"; }
 
 # Starts FluidSynth as an ALSA sequencer client, playing to the desktop's sound server (named
 # in $driver). Its commands come from a pipe only this script holds open, so it ends with us

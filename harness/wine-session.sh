@@ -138,13 +138,11 @@ prepare() {
         export DISPLAY
     fi
     if [ ! -f "$WINEPREFIX/.metronome-ready" ]; then
-        quietly setsid wineserver -p || true
+        # Creating the prefix goes on in the background for a while. Its server, not yet a
+        # persistent one, ends once this prefix's programs have: waiting for it waits for this
+        # prefix alone, whoever else runs Wine on the machine.
         quietly wineboot -i || true
-        # Creating the prefix goes on in the background for a while; wait for it to finish.
-        for _ in $(seq 1 600); do
-            pgrep -f 'wineboot.exe' >/dev/null 2>&1 || break
-            sleep 0.1
-        done
+        quietly timeout 120 wineserver -w || true
         # A crash must fail the test, not wait on a dialog.
         quietly wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
         if own_display; then

@@ -40,12 +40,9 @@ out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
 
-load=""
-stop_load() { if [ -n "$load" ]; then kill "$load" 2>/dev/null; fi; }
-end_windows_session() { windows_session shutdown; }
-at_exit stop_load
-at_exit end_windows_session
+at_exit end_sessions
 bin="$root/build/windows/bin"
+wine_run() { step "$session" --build "$root/build/windows" run "$@"; }
 
 # series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
 # so that a stall of the machine reaches both.
@@ -53,8 +50,9 @@ series() {
     local folder="$1" label="$2" bpm="$3"
     shift 3
     echo "bench: $label at $bpm BPM for $seconds s, with the native ticker"
-    "$out/native_ticker" "$((36000 / bpm))" "$seconds" "$folder/native-$label-$bpm.log" &
-    local ticker=$!
+    start_owned "$out/native_ticker" "$((36000 / bpm))" "$seconds" \
+        "$folder/native-$label-$bpm.log"
+    local ticker="$started"
     "$@"
     wait "$ticker"
 }
@@ -66,27 +64,26 @@ for pass in "${passes[@]}"; do
     windows_session prepare
     if [ "$pass" = loaded ]; then
         echo "bench: both cores kept busy from here on (stress-ng)"
-        stress-ng --cpu 2 --cpu-method matrixprod --quiet &
-        load=$!
+        start_owned stress-ng --cpu 2 --cpu-method matrixprod --quiet
+        load="$started"
     fi
     echo "bench: 40 stops at 1000 BPM"
-    windows_session run "$bin/clock_bench.exe" "$winfolder" stops
+    wine_run "$bin/clock_bench.exe" "$winfolder" stops
     for bpm in "${tempi[@]}"; do
         for mode in program naive floor; do
             series "$folder" "$mode" "$bpm" \
-                windows_session run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
+                wine_run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
         done
     done
     series "$folder" e2e "${tempi[0]}" \
-        windows_session run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
-    if [ -n "$load" ]; then
-        kill "$load"
+        wine_run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
+    if [ "$pass" = loaded ]; then
+        kill -- "-$load"
         wait "$load" 2>/dev/null || true
-        load=""
     fi
 done
 report="$out/report"
 if [ "$publish" = 1 ]; then report="$root/docs"; fi
-PYTHONPATH="$root/harness" BENCH_NAME="$name" BENCH_REPORT_DIR="$report" /usr/bin/python3 \
+PYTHONPATH="$root/harness" BENCH_NAME="$name" BENCH_REPORT_DIR="$report" "$(project_python)" \
     bench/report.py "$out" "$seconds" "${tempi[@]}"
 echo "bench: the report is $report/$name.md"

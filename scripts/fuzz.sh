@@ -5,5 +5,6 @@
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 seconds_argument 600 "$@"
+hold_folder_lock
 ready sanitize field_check_fuzz
-exec tests/fuzz/run-fuzz.sh build/sanitize/tests/fuzz/field_check_fuzz "$seconds"
+step tests/fuzz/run-fuzz.sh build/sanitize/tests/fuzz/field_check_fuzz "$seconds"

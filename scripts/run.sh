@@ -52,34 +52,28 @@ else
     fi
 fi
 # What this run records and starts is its own, in a private folder gone when it ends.
-work="$(mktemp -d)"
-helper=""
-# The helper runs in a process group of its own: a signal to it reaches whatever it waits on.
-stop_helper() { if [ -n "$helper" ]; then kill -- "-$helper" 2>/dev/null; wait "$helper"; fi; }
-end_session() { "$session" shutdown; }
-remove_work() { rm -rf "$work"; }
-at_exit stop_helper
-at_exit end_session
-at_exit remove_work
+private_folder
+work="$folder"
+at_exit end_sessions
+python="$(project_python)"
+export METRONOME_PYTHON="$python"
 
 exe="$root/build/windows/metronome.exe"
 if [ "$mode" = desktop ]; then
     build windows metronome
     # METRONOME_MIDI_PORT stands for --port, where --port means something.
-    setsid bash "$root/harness/desktop.sh" "$exe" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}" \
-        /usr/share/sounds/sf2/TimGM6mb.sf2 "$work" &
+    start_owned bash "$root/harness/desktop.sh" "$exe" "$seconds" \
+        "${port:-${METRONOME_MIDI_PORT:-}}" "$work"
 else
     build windows metronome midimap
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"
-    setsid bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" "$wav" \
-        "$root/build/run-click.log" &
+    start_owned bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" \
+        "$wav" "$root/build/run-click.log"
 fi
-helper=$!
 status=0
-wait "$helper" || status=$? # in the background, so that a signal ends the run at once
-helper=""
+wait "$started" || status=$? # in the background, so that a signal ends the run at once
 if [ "$mode" = demo ] && [ "$status" = 0 ]; then
     echo "run: a screenshot of the window while it played: $shot"
     echo "run: the click it played, rendered by FluidSynth: $wav"

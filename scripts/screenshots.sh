@@ -10,10 +10,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 hold_folder_lock
 ready windows metronome >/dev/null
 
-export WINEPREFIX="$root/build/wine-screenshots" METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
+# No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
+export WINEPREFIX="$root/build/wine-screenshots" METRONOME_MIDI=none METRONOME_QUIET_ALSA=1 \
+    METRONOME_DIRECT_OUTPUT=1
 unset METRONOME_USE_DISPLAY
-end_session() { "$session" shutdown; }
-at_exit end_session
+at_exit end_sessions
 "$session" prepare
 display="$("$session" display)"
 media=docs/media
@@ -26,7 +27,7 @@ shot() { # shot NAME: the dialog and what is around it, cropped from the virtual
 }
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
-"$session" run "$root/build/windows/metronome.exe" &
+start_owned "$session" run "$root/build/windows/metronome.exe"
 "$session" wait-window
 shot idle
 # The title bar with the program's icon, four times larger.
@@ -39,11 +40,11 @@ keys Return
 keys Tab Tab Tab 0 Return
 shot warning
 keys Return Escape
-wait
+wait "$started"
 
 # The same program on a Windows whose language is English.
-METRONOME_LANG=en_US.UTF-8 "$session" run "$root/build/windows/metronome.exe" &
+METRONOME_LANG=en_US.UTF-8 start_owned "$session" run "$root/build/windows/metronome.exe"
 "$session" wait-window
 shot idle-english
 keys Escape
-wait
+wait "$started"

@@ -6,8 +6,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 seconds_argument 600 "$@"
 hold_folder_lock
+at_exit end_sessions
 ready windows dialog_tests
-end_windows_session() { windows_session shutdown; }
-at_exit end_windows_session
-METRONOME_STRESS_SECONDS="$seconds" windows_session run build/windows/bin/dialog_tests.exe \
+export METRONOME_STRESS_SECONDS="$seconds"
+step "$session" --build "$root/build/windows" run build/windows/bin/dialog_tests.exe \
     --gtest_filter='ProgramStress.*'

@@ -10,8 +10,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
 hold_folder_lock
 install_deps
-end_windows_session() { if [ -d build/windows ]; then windows_session shutdown; fi; }
-at_exit end_windows_session
+at_exit end_sessions
 
 echo "== host build: the portable logic and its tests"
 test_preset host -j2

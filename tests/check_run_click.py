@@ -1,10 +1,18 @@
 #!/usr/bin/python3
-"""Runs the run command's demonstration in a fresh copy of the source under a folder named in
-Japanese with a space, as on a machine without a display, and listens to the WAV file it
-leaves: the clicks found in the sound must be the notes the program sent, 400 ms apart at the
-default 90 BPM. Before that, a run killed hard in the middle of its demonstration: the run after
-it must still succeed, with only its own notes. After it, a short benchmark in the same folder,
-whose report must hold the program's rows. Needs the harness on PYTHONPATH (click_audio).
+"""The commands a person types, in a fresh copy of the source under a folder named in Japanese
+with a space, a quote and a dollar sign, as on a machine without a display.
+
+- A run killed hard in the middle of its demonstration. The next run ends exactly what the killed
+  one recorded as its own (its demonstration, its private folder), and not a user's process that
+  merely names a file of the clone.
+- That run's demonstration: the clicks in the WAV file it leaves must be the notes the program
+  sent, 400 ms apart at the default 90 BPM.
+- A short benchmark, whose report (under build/, docs/ untouched) must hold the program's rows.
+- A run stopped with Ctrl+C: 130 at once, no line of bash's own, nothing left running.
+- Two fuzz runs at once: the second is refused plainly; SIGTERM ends the first at once, in its
+  build. SIGTERM ends a long stress run at once too.
+
+Needs the harness on PYTHONPATH (click_audio).
 
 Usage: check_run_click.py SOURCE_DIR [SECONDS]
 """
@@ -24,35 +32,151 @@ source = Path(sys.argv[1]).resolve()
 seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
 
 
-def killed_in_the_middle(copy, env):
-    """Starts a long demonstration and kills the run command with SIGKILL once it plays."""
-    run = subprocess.Popen(['bash', str(copy / 'scripts' / 'run.sh'), '--seconds', '30'],
-                           env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+def command(copy, name, *args):
+    return ['bash', str(copy / 'scripts' / name), *args]
+
+
+def started_demonstration(copy, env):
+    """A long demonstration, started as a terminal starts a command, once it plays."""
+    run = subprocess.Popen(command(copy, 'run.sh', '--seconds', '30'), env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                           start_new_session=True)
     for line in run.stdout:
         if 'demonstrating the program' in line:
             break
     else:
-        sys.exit(f'the run to be killed ended first ({run.wait()})')
-    time.sleep(8)  # the program is up and clicking
+        sys.exit(f'the run ended before its demonstration ({run.wait()})')
+    time.sleep(6)  # the program is up and clicking
+    return run
+
+
+def running_in(copy):
+    """The processes whose command line names the copy: what a command left behind. (A test may
+    look by command line; the commands themselves never do.)"""
+    found = []
+    for cmdline in Path('/proc').glob('[0-9]*/cmdline'):
+        try:
+            line = cmdline.read_bytes().replace(b'\0', b' ').decode(errors='replace')
+        except OSError:
+            continue
+        if str(copy) in line and int(cmdline.parent.name) != os.getpid():
+            found.append(f'{cmdline.parent.name}: {line.strip()}')
+    return found
+
+
+def expect_nothing_left(copy, after):
+    time.sleep(1)
+    if running_in(copy):
+        sys.exit(f'left running after {after}:\n' + '\n'.join(running_in(copy)))
+
+
+def group_members(group):
+    members = []
+    for stat in Path('/proc').glob('[0-9]*/stat'):
+        try:
+            if stat.read_text().rsplit(') ', 1)[-1].split()[2] == group:
+                members.append(stat.parent.name)
+        except (OSError, IndexError):
+            continue
+    return members
+
+
+def killed_in_the_middle(copy, env):
+    """Kills a run command with SIGKILL while it plays; returns what it recorded as its own."""
+    run = started_demonstration(copy, env)
+    owned = (copy / 'build' / 'command.owned').read_text()
     run.send_signal(signal.SIGKILL)
     run.wait()
     run.stdout.close()
-    print('killed the run command in the middle of its demonstration')
+    print('killed the run command in the middle of its demonstration; it owned:\n' + owned)
+    return owned
+
+
+def expect_cleaned_up(owned):
+    for line in owned.splitlines():
+        kind, what = line.split(' ')[:2] if line.startswith('group') else line.split(' ', 1)
+        if kind == 'folder' and os.path.exists(what):
+            sys.exit(f'the killed run\'s private folder {what} outlived the next run')
+        if kind == 'group' and group_members(what):
+            sys.exit(f'processes {group_members(what)} of the killed run outlived the next run')
+
+
+def ctrl_c(copy, env):
+    """Ctrl+C in the terminal: SIGINT to the run command's whole process group."""
+    run = started_demonstration(copy, env)
+    os.killpg(run.pid, signal.SIGINT)
+    began = time.monotonic()
+    status = run.wait(timeout=60)
+    took = time.monotonic() - began
+    rest = run.stdout.read()
+    run.stdout.close()
+    print(f'Ctrl+C: exit {status} after {took:.2f} s; then it printed: {rest!r}')
+    if status != 130 or took > 10:
+        sys.exit(f'run.sh after Ctrl+C: exit {status} after {took:.1f} s, not 130 at once')
+    if 'Terminated' in rest or 'Killed' in rest:
+        sys.exit(f'run.sh printed a line of bash\'s own after Ctrl+C: {rest!r}')
+    expect_nothing_left(copy, 'Ctrl+C')
+
+
+def terminated(copy, env, args, wait_for):
+    """SIGTERM to a command once it printed wait_for: 143 at once, nothing of it left running."""
+    run = subprocess.Popen(command(copy, *args), env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True)
+    seen = []
+    for line in run.stdout:
+        seen.append(line)
+        if wait_for in line:
+            break
+    time.sleep(2)
+    run.send_signal(signal.SIGTERM)
+    began = time.monotonic()
+    status = run.wait(timeout=120)
+    took = time.monotonic() - began
+    run.stdout.close()
+    print(f'{" ".join(args)}: SIGTERM after "{wait_for}": exit {status} after {took:.2f} s')
+    if status != 143 or took > 10:
+        sys.exit(f'{args} after SIGTERM: exit {status} after {took:.1f} s, not 143 at once; it '
+                 f'printed: {"".join(seen[-10:])}')
+    expect_nothing_left(copy, f'SIGTERM to {args}')
+
+
+def two_fuzz_runs(copy, env):
+    first = subprocess.Popen(command(copy, 'fuzz.sh', '600'), env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    time.sleep(3)
+    second = subprocess.run(command(copy, 'fuzz.sh', '5'), env=env, capture_output=True,
+                            text=True, timeout=60)
+    print(f'a second fuzz.sh: exit {second.returncode}: {second.stderr.strip()}')
+    if second.returncode != 1 or 'one at a time' not in second.stderr:
+        sys.exit(f'a second fuzz.sh was not refused: {second.returncode} {second.stderr}')
+    first.send_signal(signal.SIGTERM)
+    began = time.monotonic()
+    status = first.wait(timeout=120)
+    print(f'fuzz.sh: SIGTERM in its build: exit {status} after {time.monotonic() - began:.2f} s')
+    if status != 143 or time.monotonic() - began > 10:
+        sys.exit(f'fuzz.sh after SIGTERM: exit {status}, not 143 at once')
+    expect_nothing_left(copy, 'SIGTERM to fuzz.sh')
 
 
 with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
-    copy = Path(temp) / '練習 フォルダ' / 'metronome'
+    copy = Path(temp) / '練習 フォルダ' / "Bob's $5 metronome"
     shutil.copytree(source, copy, symlinks=True, ignore=shutil.ignore_patterns('build'))
     env = {k: v for k, v in os.environ.items()
            if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'PYTHONPATH')}
+    user = None
     try:
-        killed_in_the_middle(copy, env)
-        out = subprocess.run(['bash', str(copy / 'scripts' / 'run.sh'), '--seconds',
-                              str(seconds)], env=env, capture_output=True, text=True,
-                             timeout=800)
+        owned = killed_in_the_middle(copy, env)
+        # A user's own process that names a file of the clone: no command's to end.
+        user = subprocess.Popen(['tail', '-f', str(copy / 'harness' / 'demonstration.sh')],
+                                stdout=subprocess.DEVNULL)
+        out = subprocess.run(command(copy, 'run.sh', '--seconds', str(seconds)), env=env,
+                             capture_output=True, text=True, timeout=800)
         print(out.stdout[-2000:], out.stderr[-2000:], sep='\n')
         if out.returncode != 0:
             sys.exit(f'run.sh in {copy}, right after a killed one, ended with {out.returncode}')
+        if user.poll() is not None:
+            sys.exit('the clean-up after the killed run ended a user\'s tail -f of a clone file')
+        expect_cleaned_up(owned)
         wav = copy / 'build' / 'run-click.wav'
         if f'run: the click it played, rendered by FluidSynth: {wav}' not in out.stdout:
             sys.exit('run.sh did not print where the click went')
@@ -61,19 +185,27 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
                 if e[1] == 'DATA']
         heard = click_audio.onsets(str(wav))
 
-        bench = subprocess.run(['bash', str(copy / 'scripts' / 'bench.sh'), '3', '90'], env=env,
+        bench = subprocess.run(command(copy, 'bench.sh', '3', '90'), env=env,
                                capture_output=True, text=True, timeout=800)
         print(bench.stdout[-1500:], bench.stderr[-1500:], sep='\n')
         if bench.returncode != 0:
             sys.exit(f'bench.sh in {copy} ended with {bench.returncode}')
         report = (copy / 'build' / 'benchmark' / 'report' / 'benchmark.md').read_text()
-        if (copy / 'docs' / 'benchmark.md').read_bytes() != (source / 'docs' / 'benchmark.md').read_bytes():
+        if (copy / 'docs' / 'benchmark.md').read_bytes() != \
+                (source / 'docs' / 'benchmark.md').read_bytes():
             sys.exit('bench.sh without --publish rewrote docs/benchmark.md')
         for row in ('| 90 (400 ms) | program |', '| 90 (400 ms) | e2e |',
                     '| 90 (400 ms) | naive |'):
             if row not in report:
                 sys.exit(f'the benchmark report in {copy} lacks the row "{row}"')
+
+        ctrl_c(copy, env)
+        two_fuzz_runs(copy, env)
+        terminated(copy, env, ['stress.sh', '600'], 'Building')
     finally:
+        if user is not None:
+            user.kill()
+            user.wait()
         # The copy's Wine sessions must not outlive it.
         session = copy / 'harness' / 'wine-session.sh'
         subprocess.run(['bash', str(session), 'shutdown'], capture_output=True,
