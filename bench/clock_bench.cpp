@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,23 +24,66 @@ void LogTo(const std::wstring &folder, const std::wstring &name) {
     UseMidiLog(folder + L"\\" + name + L".log");
 }
 
-// Processor time of every thread of this process, in nanoseconds, as Linux counts it (the
-// schedstat of each task, through Wine's Z: drive). GetProcessTimes under Wine counts in 10 ms
-// clock ticks, too coarse for a click that costs a few milliseconds a minute. A thread that ends
-// takes its time with it: measure while the same threads run.
-long long ProcessCpuNanoseconds() {
+// This process as Linux numbers it. Wine resolves /proc/self in its server, not here, so the
+// process is found by its name, the newest of that name: the folder's lock lets one benchmark
+// run at a time.
+std::wstring LinuxProcessFolder() {
+    std::wstring found;
+    unsigned long long newest = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    do {
+        if (entry.cFileName[0] < L'0' || entry.cFileName[0] > L'9') {
+            continue;
+        }
+        const std::wstring folder = std::wstring(L"Z:\\proc\\") + entry.cFileName;
+        FILE *file = _wfopen((folder + L"\\stat").c_str(), L"r");
+        if (file == nullptr) {
+            continue;
+        }
+        char line[1024] = {0};
+        const size_t got = std::fread(line, 1, sizeof(line) - 1, file);
+        std::fclose(file);
+        line[got] = '\0';
+        const char *name = std::strstr(line, "(clock_bench.exe) ");
+        if (name == nullptr) {
+            continue;
+        }
+        // The start time is the 20th field after the name.
+        const char *field = name + std::strlen("(clock_bench.exe) ");
+        for (int i = 1; i < 20 && field != nullptr; ++i) {
+            field = std::strchr(field, ' ');
+            field = field != nullptr ? field + 1 : nullptr;
+        }
+        const unsigned long long start = field != nullptr ? std::strtoull(field, nullptr, 10) : 0;
+        if (start >= newest) {
+            newest = start;
+            found = folder;
+        }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+// Processor time of every thread of this process, in nanoseconds, as Linux counts it (each
+// task's schedstat, through Wine's Z: drive). GetProcessTimes under Wine counts 10 ms clock ticks,
+// too coarse for a click that costs a few milliseconds a minute. A thread that ends takes its
+// time with it: measure while the same threads run.
+long long ProcessCpuNanoseconds(const std::wstring &process) {
     long long total = 0;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(L"Z:\\proc\\self\\task\\*", &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    HANDLE search = FindFirstFileW((process + L"\\task\\*").c_str(), &found);
+    if (process.empty() || search == INVALID_HANDLE_VALUE) {
         return -1;
     }
     do {
         if (found.cFileName[0] == L'.') {
             continue;
         }
-        const std::wstring path =
-            std::wstring(L"Z:\\proc\\self\\task\\") + found.cFileName + L"\\schedstat";
+        const std::wstring path = process + L"\\task\\" + found.cFileName + L"\\schedstat";
         FILE *file = _wfopen(path.c_str(), L"r");
         long long ns = 0;
         if (file != nullptr) {
@@ -55,11 +99,13 @@ long long ProcessCpuNanoseconds() {
 
 // Processor time and wall time over seconds of the steady state, after a second to settle.
 void MeasureWhilePlaying(FILE *summary, const char *series, uint32_t bpm, DWORD seconds) {
+    const std::wstring process = LinuxProcessFolder();
     Sleep(1000);
-    const long long cpuBefore = ProcessCpuNanoseconds();
+    const long long cpuBefore = ProcessCpuNanoseconds(process);
     const long long wallBefore = NowMicroseconds();
     Sleep(seconds * 1000 - 1000);
-    const long long cpu = ProcessCpuNanoseconds() - cpuBefore;
+    const long long cpuAfter = ProcessCpuNanoseconds(process);
+    const long long cpu = cpuBefore < 0 || cpuAfter < 0 ? -1 : cpuAfter - cpuBefore;
     const long long wall = NowMicroseconds() - wallBefore;
     std::fprintf(summary, "cpu %s %u %lld %lld\n", series, bpm, cpu, wall);
 }

@@ -193,9 +193,9 @@ def main():
     lines.append('|---|---|---|---|---|')
     for bpm in tempi:
         cells = []
-        for series in ('program', 'floor'):
-            if (series, bpm) in summary['cpu']:
-                cpu, wall = summary['cpu'][(series, bpm)]
+        for kind in ('program', 'floor'):
+            if (kind, bpm) in summary['cpu'] and summary['cpu'][(kind, bpm)][0] >= 0:
+                cpu, wall = summary['cpu'][(kind, bpm)]
                 cells.append((f'{cpu / 1e6:.1f} ms in {wall / 1e6:.0f} s',
                               f'{cpu / 1e6 / (wall / 60e6):.1f} ms'))
             else:

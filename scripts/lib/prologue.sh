@@ -216,8 +216,9 @@ lock_file="$root/build/command.lock"
 hold_folder_lock() {
     if ! mkdir -p "$root/build" 2>/dev/null || ! touch "$lock_file" "$lock_file.guard" 2>/dev/null
     then
-        echo "$command_name: cannot write $lock_file: is the folder read-only, or was build/" \
-            "made by another user (root, say)? Remove build/ or run as its owner." >&2
+        echo "$command_name: cannot write build/command.lock and build/command.lock.guard: is the" \
+            "folder read-only, or was build/ made by another user (root, say)? Remove build/ or" \
+            "run as its owner." >&2
         exit 1
     fi
     local me owner="" pid start name stale=""
