@@ -1,6 +1,12 @@
 # The Windows program: its code once, linked into the shipped executable and into the variants
 # the tests need (without icon, without dialog template).
 
+# The resources compiled with paths relative to the build folder (see windres-relative.sh), so
+# that a clone in a folder named with spaces, quotes or dollar signs builds.
+file(RELATIVE_PATH METRONOME_WINDRES ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/cmake/windres-relative.sh)
+set(CMAKE_RC_COMPILE_OBJECT
+  "bash ${METRONOME_WINDRES} <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
+
 # Only system DLLs at run time: no libgcc, libstdc++ or winpthread DLLs beside the program.
 add_link_options(-static)
 
