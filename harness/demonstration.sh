@@ -14,6 +14,7 @@ log="$work/click.log"
 export METRONOME_MIDI=recorder METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
 export METRONOME_MIDI_LOG="Z:${log//\//\\}"
 unset METRONOME_USE_DISPLAY
+: "${METRONOME_PYTHON:?set by the run command}"
 
 program=""
 stop_program() { if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi; }
@@ -48,4 +49,4 @@ if ! grep -q DATA "$log" 2>/dev/null; then
     exit 1
 fi
 cp "$log" "$log_copy"
-"${METRONOME_PYTHON:-/usr/bin/python3}" "$here/click_audio.py" render "$log" "$wav" >/dev/null
+"$METRONOME_PYTHON" "$here/click_audio.py" render "$log" "$wav" >/dev/null

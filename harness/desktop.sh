@@ -10,7 +10,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 session="$here/wine-session.sh"
 exe="$1" seconds="$2" port="$3" work="$4"
-python="${METRONOME_PYTHON:-/usr/bin/python3}"
+python="${METRONOME_PYTHON:?set by the run command}"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$(PYTHONPATH="$here" "$python" -c 'import click_audio; print(click_audio.SOUNDFONT)')"
 export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1 METRONOME_DIRECT_OUTPUT=1

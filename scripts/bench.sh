@@ -42,7 +42,6 @@ gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
 
 at_exit end_sessions
 bin="$root/build/windows/bin"
-wine_run() { step "$session" --build "$root/build/windows" run "$@"; }
 
 # series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
 # so that a stall of the machine reaches both.
@@ -68,15 +67,15 @@ for pass in "${passes[@]}"; do
         load="$started"
     fi
     echo "bench: 40 stops at 1000 BPM"
-    wine_run "$bin/clock_bench.exe" "$winfolder" stops
+    windows_run "$bin/clock_bench.exe" "$winfolder" stops
     for bpm in "${tempi[@]}"; do
         for mode in program naive floor; do
             series "$folder" "$mode" "$bpm" \
-                wine_run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
+                windows_run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
         done
     done
     series "$folder" e2e "${tempi[0]}" \
-        wine_run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
+        windows_run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
     if [ "$pass" = loaded ]; then
         kill -- "-$load"
         wait "$load" 2>/dev/null || true

@@ -9,5 +9,5 @@ hold_folder_lock
 at_exit end_sessions
 ready windows dialog_tests
 export METRONOME_STRESS_SECONDS="$seconds"
-step "$session" --build "$root/build/windows" run build/windows/bin/dialog_tests.exe \
+windows_run build/windows/bin/dialog_tests.exe \
     --gtest_filter='ProgramStress.*'

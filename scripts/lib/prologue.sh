@@ -66,8 +66,19 @@ seconds_argument() {
     check_seconds "$seconds" SECONDS
 }
 
+# stat_fields FILE: the fields of a /proc/PID/stat file after the process's name, into the array
+# $fields (group at 2, start at 19); fails when the process is gone.
+stat_fields() {
+    local line
+    { read -r line <"$1"; } 2>/dev/null || return 1
+    read -ra fields <<<"${line##*) }"
+}
+
 # The start of a process, to tell it from a later one with the same number.
-process_start() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
+process_start() {
+    local fields
+    if stat_fields "/proc/$1/stat"; then echo "${fields[19]}"; fi
+}
 
 # What a command starts and makes that could outlive it, recorded in build/command.owned while it
 # runs: the process groups it started ("group PID START") and its private folders ("folder
@@ -79,10 +90,9 @@ own() { echo "$*" >>"$owned_file"; }
 # signal_group SIGNAL GROUP START: sends SIGNAL to every process of the process group GROUP that
 # started no earlier than START; says whether there was any.
 signal_group() {
-    local stat line fields any=1
+    local stat fields any=1
     for stat in /proc/[0-9]*/stat; do
-        { read -r line <"$stat"; } 2>/dev/null || continue
-        read -ra fields <<<"${line##*) }"
+        stat_fields "$stat" || continue
         if [ "${fields[2]}" = "$2" ] && [ "${fields[19]:-0}" -ge "$3" ]; then
             stat="${stat#/proc/}"
             kill "-$1" "${stat%/stat}" 2>/dev/null && any=0
@@ -190,6 +200,8 @@ test_preset() {
 # shellcheck disable=SC2034
 session="$root/harness/wine-session.sh"
 windows_session() { "$session" --build "$root/build/windows" "$@"; }
+# windows_run PROGRAM [ARGS...]: a program in that session, as a step of the command.
+windows_run() { step "$session" --build "$root/build/windows" run "$@"; }
 
 # The Wine sessions a command of this folder may have started, by prefix.
 folder_prefixes=(build/wine-virtual build/wine-desktop build/wine-screenshots)
