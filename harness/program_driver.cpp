@@ -240,8 +240,8 @@ HWND FocusedWindow(HWND anyWindowOfThread) {
 namespace {
 
 bool SettingsEnabled(HWND dialog, bool enabled) {
-    for (int id : kSettingControls) {
-        if ((IsWindowEnabled(GetDlgItem(dialog, id)) != 0) != enabled) {
+    for (int id : kDialogControls) {
+        if (id != IDOK && (IsWindowEnabled(GetDlgItem(dialog, id)) != 0) != enabled) {
             return false;
         }
     }

@@ -31,7 +31,9 @@ void LoadDllsFromTheSystemFolderOnly() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LoadDllsFromTheSystemFolderOnly();
     InitCommonControls();
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED); // nothing else uses COM; result not needed
+    // For the annotation service that names the fields; without COM they stay unnamed, and
+    // nothing else needs it, so the result is not looked at.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     g_hInstance = instance;
     const INT_PTR result = DialogBoxParamW(instance, L"IDD_MAINWINDOW", nullptr, MainDialogProc, 0);
     if (result >= 1) {

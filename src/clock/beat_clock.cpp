@@ -42,6 +42,9 @@ unsigned PlayUntilStopped(const WinmmCalls *winmm, const TempoSettings *settings
     state->beats = settings->beats;
     state->count = 0;
     OpenBeatGate(state, &settings->running);
+    // TIME_KILL_SYNCHRONOUS: timeKillEvent returns only once no callback of this timer is running
+    // or still to start. The gate keeps a late callback away from this clock's state, but not
+    // from the next clock's, whose state may sit at the same address (see beat_gate.h).
     const MMRESULT timer =
         winmm->timeSetEvent(period, 0, BeatTimerProc, reinterpret_cast<DWORD_PTR>(state),
                             TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);

@@ -7,12 +7,9 @@
 
 #include "res/resource_ids.h"
 
-// Every control, in the template's order.
+// Every control, in the template's order. All but the button (IDOK) are greyed out while the
+// click plays.
 const int kDialogControls[] = {IDOK,          IDC_EDIT_BEATS,    IDC_EDIT_NOTE,  IDC_EDIT_BPM,
                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
-
-// Those greyed out while the click plays: all but the button.
-const int kSettingControls[] = {IDC_EDIT_BPM,  IDC_EDIT_BEATS,    IDC_EDIT_NOTE,
-                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
 
 #endif

@@ -8,45 +8,26 @@
 #include <initguid.h>
 #include <oleacc.h>
 
-namespace {
-
-// Kept from the naming to the forgetting; the dialog's thread alone uses it.
-IAccPropServices *g_annotations = nullptr;
-
-} // namespace
-
-void NameFieldsForScreenReaders(HWND dialog) {
-    if (g_annotations != nullptr) {
-        return;
-    }
-    void *service = nullptr;
+void AnnotateFields(HWND dialog, bool name) {
+    IAccPropServices *service = nullptr;
     if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IAccPropServices, &service))) {
+                                IID_IAccPropServices, reinterpret_cast<void **>(&service)))) {
         return;
     }
-    g_annotations = static_cast<IAccPropServices *>(service);
+    MSAAPROPID property = PROPID_ACC_NAME;
     for (const FieldRule &rule : kFieldRules) {
         HWND field = GetDlgItem(dialog, rule.controlId);
-        if (field != nullptr) {
-            // A service that cannot keep the name leaves the field as it was.
-            g_annotations->SetHwndPropStr(field, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                          PROPID_ACC_NAME, rule.name);
+        if (field == nullptr) {
+            continue;
+        }
+        // A service that cannot keep the name leaves the field as it was.
+        if (name) {
+            service->SetHwndPropStr(field, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, property,
+                                    rule.name);
+        } else {
+            service->ClearHwndProps(field, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                    &property, 1);
         }
     }
-}
-
-void ForgetFieldNames(HWND dialog) {
-    if (g_annotations == nullptr) {
-        return;
-    }
-    MSAAPROPID name = PROPID_ACC_NAME;
-    for (const FieldRule &rule : kFieldRules) {
-        HWND field = GetDlgItem(dialog, rule.controlId);
-        if (field != nullptr) {
-            g_annotations->ClearHwndProps(field, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                          &name, 1);
-        }
-    }
-    g_annotations->Release();
-    g_annotations = nullptr;
+    service->Release();
 }

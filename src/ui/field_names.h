@@ -7,12 +7,10 @@
 
 #include <windows.h>
 
-// Gives each entry field its name. Without COM or the service the fields stay unnamed and
-// nothing else changes. For WM_INITDIALOG, after COM is initialised.
-void NameFieldsForScreenReaders(HWND dialog);
-
-// Takes the names back while the fields still exist, as the service asks of whoever annotates a
-// window. For WM_DESTROY.
-void ForgetFieldNames(HWND dialog);
+// Gives each entry field its name (name true, for WM_INITDIALOG), or takes the names back while
+// the fields still exist, as the service asks of whoever annotated a window (false, for
+// WM_DESTROY). The annotations stay with the windows; the service is taken for each call and
+// released. Without COM or the service the fields stay unnamed and nothing else changes.
+void AnnotateFields(HWND dialog, bool name);
 
 #endif

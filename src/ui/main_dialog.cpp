@@ -16,13 +16,25 @@ HANDLE g_workerThread = nullptr;
 
 namespace {
 
+// Every control but the button, which stays for the stop.
 void EnableSettingControls(HWND dialog, BOOL enable) {
-    for (int id : kSettingControls) {
+    for (int id : kDialogControls) {
         HWND control = GetDlgItem(dialog, id);
-        if (control != nullptr) {
+        if (id != IDOK && control != nullptr) {
             EnableWindow(control, enable);
         }
     }
+}
+
+// Waits for the beat-clock thread to end and closes its handle, whatever the wait gave: kept,
+// the next start would overwrite it and it would leak. Nothing here can act on a failure.
+void JoinBeatClock() {
+    if (g_workerThread == nullptr) {
+        return;
+    }
+    WaitForSingleObject(g_workerThread, INFINITE);
+    CloseHandle(g_workerThread);
+    g_workerThread = nullptr;
 }
 
 void StartClick(HWND dialog) {
@@ -57,7 +69,7 @@ INT_PTR OnInitDialog(HWND dialog) {
         SetDlgItemTextW(dialog, rule.controlId, rule.defaultText);
     }
     MakeTextsReadable(dialog);
-    NameFieldsForScreenReaders(dialog);
+    AnnotateFields(dialog, true);
     SetFocus(GetDlgItem(dialog, IDOK));
     return TRUE;
 }
@@ -92,18 +104,6 @@ INT_PTR OnCommand(HWND dialog, WPARAM wParam) {
 
 } // namespace
 
-int JoinBeatClock() {
-    if (g_workerThread == nullptr) {
-        return 1;
-    }
-    // The handle is closed and forgotten whatever happens: kept, the next start would overwrite
-    // it and it would leak.
-    const bool ended = WaitForSingleObject(g_workerThread, INFINITE) == WAIT_OBJECT_0;
-    const bool closed = CloseHandle(g_workerThread) != FALSE;
-    g_workerThread = nullptr;
-    return ended && closed ? 1 : 0;
-}
-
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
@@ -111,7 +111,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         return OnCommand(dialog, wParam);
     case WM_DESTROY:
-        ForgetFieldNames(dialog);
+        AnnotateFields(dialog, false); // while the fields still exist
         return FALSE;
     case WM_NCDESTROY:
         ReleaseReadableFont(); // the controls, which drew with it, are gone by now

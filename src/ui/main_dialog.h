@@ -6,9 +6,4 @@
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Waits for the beat-clock thread to end and closes its handle. Returns 1 on success or when
-// there is no thread, 0 when waiting or closing failed. Either way the handle is closed and
-// g_workerThread is null afterwards.
-int JoinBeatClock();
-
 #endif
