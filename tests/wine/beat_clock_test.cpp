@@ -5,6 +5,7 @@
 #include "midi_log.h"
 
 #include "../expected_messages.h"
+#include "common/system_function.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,109 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <random>
+#include <string>
+
+// The clock's calls of winmm and kernel32, recorded as it makes them, through the program's seam
+// of system lookups: each lookup gets a recorder that logs the call and passes it on to the real
+// function. Wine keeps no raised timer resolution to look at, nor any trace of how a timer was
+// asked to end; the record shows both. timeSetEvent can be made to fail, as Windows may.
+namespace {
+
+std::mutex g_callsLock;
+std::vector<std::string> g_calls;
+bool g_failTimer = false;
+FARPROC g_real[8];
+
+void Record(const std::string &call) {
+    const std::lock_guard<std::mutex> hold(g_callsLock);
+    g_calls.push_back(call);
+}
+
+std::vector<std::string> TakeCalls() {
+    const std::lock_guard<std::mutex> hold(g_callsLock);
+    return std::move(g_calls);
+}
+
+template <int index, typename Function> Function Real() {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(g_real[index]));
+}
+
+MMRESULT WINAPI BeginPeriod(UINT period) {
+    Record("timeBeginPeriod " + std::to_string(period));
+    return Real<0, decltype(&timeBeginPeriod)>()(period);
+}
+MMRESULT WINAPI EndPeriod(UINT period) {
+    Record("timeEndPeriod " + std::to_string(period));
+    return Real<1, decltype(&timeEndPeriod)>()(period);
+}
+MMRESULT WINAPI ArmTimer(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
+                         UINT flags) {
+    Record("timeSetEvent " + std::to_string(flags));
+    return g_failTimer
+               ? 0
+               : Real<2, decltype(&timeSetEvent)>()(delay, resolution, callback, user, flags);
+}
+MMRESULT WINAPI KillEvent(UINT timer) {
+    Record("timeKillEvent");
+    return Real<3, decltype(&timeKillEvent)>()(timer);
+}
+MMRESULT WINAPI OutOpen(LPHMIDIOUT out, UINT device, DWORD_PTR callback, DWORD_PTR instance,
+                        DWORD flags) {
+    const MMRESULT result =
+        Real<4, decltype(&midiOutOpen)>()(out, device, callback, instance, flags);
+    Record(result == MMSYSERR_NOERROR ? "midiOutOpen" : "midiOutOpen failed");
+    return result;
+}
+MMRESULT WINAPI OutReset(HMIDIOUT out) {
+    Record("midiOutReset");
+    return Real<5, decltype(&midiOutReset)>()(out);
+}
+MMRESULT WINAPI OutClose(HMIDIOUT out) {
+    Record("midiOutClose");
+    return Real<6, decltype(&midiOutClose)>()(out);
+}
+// Answers as Windows 11 would; records only whether the process opts out of losing its timer
+// resolution while hidden.
+BOOL WINAPI SetInformation(HANDLE, PROCESS_INFORMATION_CLASS kind, LPVOID data, DWORD size) {
+    const auto *state = static_cast<const PROCESS_POWER_THROTTLING_STATE *>(data);
+    const ULONG flag = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
+    const bool keeps = kind == ProcessPowerThrottling && size == sizeof(*state) &&
+                       state->Version == PROCESS_POWER_THROTTLING_CURRENT_VERSION &&
+                       (state->ControlMask & flag) != 0 && (state->StateMask & flag) == 0;
+    Record(keeps ? "keep resolution when hidden" : "SetProcessInformation, other");
+    return TRUE;
+}
+
+// Through a plain function pointer, as the seam itself does.
+template <typename Function> FARPROC Farproc(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+const struct {
+    const char *name;
+    FARPROC recorder;
+} kRecorders[] = {
+    {"timeBeginPeriod", Farproc(&BeginPeriod)}, {"timeEndPeriod", Farproc(&EndPeriod)},
+    {"timeSetEvent", Farproc(&ArmTimer)},       {"timeKillEvent", Farproc(&KillEvent)},
+    {"midiOutOpen", Farproc(&OutOpen)},         {"midiOutReset", Farproc(&OutReset)},
+    {"midiOutClose", Farproc(&OutClose)},       {"SetProcessInformation", Farproc(&SetInformation)},
+};
+
+} // namespace
+
+FARPROC SystemFunctionAddress(HMODULE module, const char *name) {
+    const FARPROC real = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    for (size_t i = 0; i < sizeof(kRecorders) / sizeof(kRecorders[0]); ++i) {
+        if (std::strcmp(name, kRecorders[i].name) == 0) {
+            g_real[i] = real;
+            return kRecorders[i].recorder;
+        }
+    }
+    return real;
+}
 
 namespace {
 
@@ -24,8 +127,27 @@ struct ClockRun {
     std::vector<MidiEvent> events;
 };
 
+// Every resolution raised was given back, as often as it was raised.
+void ExpectResolutionGivenBack(const std::vector<std::string> &calls) {
+    const auto count = [&](const char *prefix) {
+        return std::count_if(calls.begin(), calls.end(),
+                             [&](const std::string &call) { return call.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(count("timeBeginPeriod"), count("timeEndPeriod"));
+}
+
 class BeatClock : public FreshMidiLog {
   protected:
+    void SetUp() override {
+        FreshMidiLog::SetUp();
+        TakeCalls();
+        g_failTimer = false;
+    }
+    void TearDown() override {
+        ExpectResolutionGivenBack(TakeCalls());
+        FreshMidiLog::TearDown();
+    }
+
     // Starts the clock, lets it play for playMs after it opened the output (or from the start,
     // when fromOpen is false), stops it and waits for it.
     ClockRun Run(uint32_t bpm, uint32_t beats, DWORD playMs, bool fromOpen = true) {
@@ -182,6 +304,49 @@ TEST_F(BeatClock, CallbackWithoutALiveClockTouchesNothing) {
     EXPECT_EQ(state.count, 0u) << "a late callback must not advance a state it was not let in to";
 }
 
+// What the clock takes it gives back on every path, in the order the clock's callers rely on:
+// the timer first (no callback after that), then the resolution, then the MIDI output, reset
+// before it is closed.
+TEST_F(BeatClock, GivesBackWhatItTookInOrderOnEveryPath) {
+    TIMECAPS caps = {};
+    ASSERT_EQ(timeGetDevCaps(&caps, sizeof(caps)), TIMERR_NOERROR);
+    const std::string begin = "timeBeginPeriod " + std::to_string(caps.wPeriodMin);
+    const std::string end = "timeEndPeriod " + std::to_string(caps.wPeriodMin);
+    // A periodic timer whose end waits for its callbacks (see beat_gate.h for why).
+    const std::string arm =
+        "timeSetEvent " +
+        std::to_string(TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+    const std::string keep = "keep resolution when hidden";
+    const struct {
+        const char *path;
+        uint32_t bpm;
+        bool failTimer;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"played and stopped",
+         1000,
+         false,
+         {begin, keep, "midiOutOpen", arm, "timeKillEvent", end, "midiOutReset", "midiOutClose"}},
+        {"no timer",
+         1000,
+         true,
+         {begin, keep, "midiOutOpen", arm, end, "midiOutReset", "midiOutClose"}},
+        {"zero tempo", 0, false, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        g_failTimer = c.failTimer;
+        TempoSettings settings;
+        HANDLE thread = StartBeatClock(&settings, c.bpm, 4);
+        ASSERT_NE(thread, nullptr);
+        Sleep(300);
+        DWORD exitCode = 0;
+        EXPECT_GE(StopBeatClock(&settings, thread, 10000, &exitCode), 0);
+        EXPECT_EQ(exitCode, c.failTimer || c.bpm == 0 ? 0xFFFFFFFFu : 0u);
+        EXPECT_EQ(TakeCalls(), c.calls);
+    }
+}
+
 // Hundreds of starts and stops at the shortest period, stopped at once or after a few ticks.
 TEST_F(BeatClock, StressStartStopAtTheShortestPeriod) {
     const int kCycles = 300;
@@ -215,6 +380,7 @@ TEST_F(BeatClock, StressStartStopAtTheShortestPeriod) {
 // Run only where the prefix has no MIDI output at all.
 TEST(NoMidiOutput, ClockEndsAtOnceWithFailureAndSilence) {
     const std::wstring log = UseFreshMidiLog(L"nomidi");
+    TakeCalls();
     for (int attempt = 0; attempt < 2; ++attempt) {
         SCOPED_TRACE(attempt);
         TempoSettings settings;
@@ -227,6 +393,9 @@ TEST(NoMidiOutput, ClockEndsAtOnceWithFailureAndSilence) {
         EXPECT_LT(NowMicroseconds() - start, 2000000) << "it must end at once";
     }
     EXPECT_TRUE(ReadMidiLog(log).empty());
+    const std::vector<std::string> calls = TakeCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "midiOutOpen failed"), 2);
+    ExpectResolutionGivenBack(calls);
     DeleteFileW(log.c_str());
 }
 
