@@ -369,7 +369,7 @@ class AnnotationRecorder {
         saved_ = Value(nullptr);
         savedModel_ = Value(L"ThreadingModel");
         Set(nullptr, ProgramFolder() + L"annotation_recorder.dll");
-        Set(L"ThreadingModel", L"Both");
+        Set(L"ThreadingModel", L"Apartment"); // as the system registers the service
         wchar_t folder[MAX_PATH];
         GetTempPathW(MAX_PATH, folder);
         log_ = std::wstring(folder) + L"annotations-" + std::to_wstring(GetCurrentProcessId()) +
@@ -804,12 +804,16 @@ TEST_F(Dialog, PlantedDllsBesideTheProgramAreNeverLoaded) {
         EXPECT_EQ(WaitForExit(&program_), 0u);
         CloseProgram(&program_);
         for (const wchar_t *name : kPlantedNames) {
-            if (!p.onlyWinmmIsSafe || std::wstring(name) == L"winmm.dll") {
-                EXPECT_FALSE(loaded(name)) << ::testing::PrintToString(std::wstring(name))
-                                           << " was loaded from the program's folder";
-            } else {
-                std::printf("%ls: %ls %s from the program's folder\n", p.exe, name,
-                            loaded(name) ? "loaded" : "not loaded");
+            const std::wstring dll = name;
+            std::printf("%ls: %ls %s from the program's folder\n", p.exe, name,
+                        loaded(name) ? "loaded" : "not loaded");
+            if (!p.onlyWinmmIsSafe || dll == L"winmm.dll") {
+                EXPECT_FALSE(loaded(name))
+                    << ::testing::PrintToString(dll) << " was loaded from the program's folder";
+            } else if (dll == L"midimap.dll") {
+                // The weakness the README states, shown: were the stand-in not answering as an
+                // older Windows, the system folder alone would be searched and this would fail.
+                EXPECT_TRUE(loaded(name)) << "the mapper beside the program was not loaded";
             }
         }
         if (p.onlyWinmmIsSafe) {
