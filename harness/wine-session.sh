@@ -5,7 +5,12 @@
 #   wine-session.sh [--build DIR] prepare                 only prepare (prefix, display, server)
 #   wine-session.sh [--build DIR] display                 print the display the programs use
 #   wine-session.sh [--build DIR] wait-window             wait (up to 30 s) for a drawn window
-#   wine-session.sh [--build DIR] shutdown                end the prefix's processes and display
+#   wine-session.sh [--build DIR] shutdown                end the session once no program runs in it
+# A session, the prefix's persistent server and its private display, is held by a process of its
+# own that `prepare` starts (see hold below); `shutdown` ends the server with Wine's own
+# `wineserver -k`, and the holder then ends its display. No process is ever found by a number
+# kept in a file. CTest starts and ends the tests' sessions as fixtures; a command runs in a PID
+# namespace of its own, whose end ends its sessions too (scripts/lib/prologue.sh).
 # --build DIR: the prefix of a Windows build folder, as its tests, benchmark and stress runs use
 # it: DIR/wineprefix, with the recorder, without a sound card, on a private display; `shutdown`
 # ends DIR's 64-bit prefix too. Without --build, WINEPREFIX names the prefix.
@@ -37,7 +42,10 @@ if [ "${1:-}" = --build ]; then
 fi
 : "${WINEPREFIX:?WINEPREFIX must be set}"
 state="$WINEPREFIX.session"
-mkdir -p "$state"
+# The server makes its folder, with its socket, under TMPDIR and names it in the prefix: every
+# program of the prefix must look in the same place, and it stays in the build folder.
+export TMPDIR="$state/tmp"
+mkdir -p "$TMPDIR"
 
 # Wine's helpers live on after we end and keep every descriptor they inherit: a caller's pipe
 # (a synthesiser's command pipe, a test's output) would never close. Give them none.
@@ -81,118 +89,150 @@ esac
 if [ -n "${METRONOME_DLLOVERRIDES:-}" ]; then overrides="$overrides;$METRONOME_DLLOVERRIDES"; fi
 export WINEDLLOVERRIDES="$overrides"
 
-# Without a sound card ALSA only complains; point it at a configuration with nothing in it. The
-# file lives in a folder of the session's own, made private by mktemp and gone at shutdown. ALSA
-# splits its configuration path at spaces, so the folder goes where no space can be.
+# Without a sound card ALSA only complains; point it at a configuration with nothing in it. ALSA
+# splits its configuration path at spaces: where the session's folder has one, ALSA complains.
 quiet_alsa() {
-    [ "${METRONOME_QUIET_ALSA:-0}" = 1 ] || return 0
-    local folder
-    folder="$(cat "$state/alsa-folder" 2>/dev/null)" || folder=""
-    if [ -z "$folder" ] || [ ! -O "$folder" ] || [ ! -f "$folder/alsa.conf" ]; then
-        folder="$(mktemp -d /tmp/metronome-alsa.XXXXXXXX)"
-        cp "$here/alsa-null.conf" "$folder/alsa.conf"
-        echo "$folder" >"$state/alsa-folder"
-    fi
-    export ALSA_CONFIG_PATH="$folder/alsa.conf"
+    [ "${METRONOME_QUIET_ALSA:-0}" = 1 ] && [[ "$state" != *[[:space:]]* ]] || return 0
+    cmp -s "$here/alsa-null.conf" "$state/alsa.conf" || cp "$here/alsa-null.conf" "$state/alsa.conf"
+    export ALSA_CONFIG_PATH="$state/alsa.conf"
 }
 
 own_display() {
     [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]
 }
 
-# Our Xvfb, alive and answering on the display it took.
-display_running() {
-    local pid
-    pid="$(cat "$state/xvfb.pid" 2>/dev/null)" || return 1
-    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] &&
-        DISPLAY="$(cat "$state/display")" xdpyinfo >/dev/null 2>&1
-}
-
-# Xvfb picks a free display itself and writes its number once it is ready.
+# start_display: a private Xvfb, a child of this process that ends with it (a parent-death
+# signal), on a display it picks itself; exports DISPLAY once it answers. Its number in $!.
 start_display() {
-    rm -f "$state/display" "$state/display.new"
-    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-        3>"$state/display.new" </dev/null >/dev/null 2>&1 9>&- &
-    echo $! >"$state/xvfb.pid"
+    local number="$state/display-number"
+    rm -f "$number"
+    setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+        3>"$number" </dev/null >/dev/null 2>&1 &
+    local xvfb=$!
     for _ in $(seq 1 100); do
-        if [ -s "$state/display.new" ]; then
-            echo ":$(head -n1 "$state/display.new")" >"$state/display"
-            display_running && return 0
+        if [ -s "$number" ] && DISPLAY=":$(head -n1 "$number")" xdpyinfo >/dev/null 2>&1; then
+            DISPLAY=":$(head -n1 "$number")"
+            export DISPLAY
+            return 0
         fi
-        kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null || break
+        kill -0 "$xvfb" 2>/dev/null || break
         sleep 0.1
     done
     echo "wine-session: could not start Xvfb" >&2
     return 1
 }
 
-# Runs a command with no output and without the lock's descriptor: Wine's helpers it starts
-# live on and would hold the lock for ever.
-quietly() { "$@" </dev/null >/dev/null 2>&1 9>&-; }
+# setup COMMAND...: a step of making the prefix, its output kept in setup.log; a failure says
+# what Wine said.
+setup() {
+    "$@" </dev/null >>"$state/setup.log" 2>&1 && return 0
+    echo "wine-session: '$*' failed while making $WINEPREFIX; Wine said:" >&2
+    tail -n 8 "$state/setup.log" >&2
+    return 1
+}
 
-prepare() {
-    quiet_alsa
+# make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
+# cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again.
+made="$WINEPREFIX/.metronome-made"
+make_prefix() {
+    if [ -e "$WINEPREFIX" ]; then
+        echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
+            "making it afresh" >&2
+        rm -rf "$WINEPREFIX"
+    fi
+    : >"$state/setup.log"
+    # A display of its own while it is made (wineboot draws).
+    local xvfb=""
     if own_display; then
-        display_running || start_display
-        DISPLAY="$(cat "$state/display")"
-        export DISPLAY
+        start_display
+        xvfb=$!
     fi
-    if [ ! -f "$WINEPREFIX/.metronome-ready" ]; then
-        # Creating the prefix goes on in the background for a while. Its server, not yet a
-        # persistent one, ends once this prefix's programs have: waiting for it waits for this
-        # prefix alone, whoever else runs Wine on the machine.
-        quietly wineboot -i || true
-        quietly timeout 120 wineserver -w || true
-        # A crash must fail the test, not wait on a dialog.
-        quietly wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-        if own_display; then
-            # No window manager on a private display: a Wine virtual desktop draws the captions.
-            quietly wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
-            quietly wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
-        fi
-        # The session that made the prefix is not fit to go on: its service manager leaves COM's
-        # RpcSs unstartable, and the first program to open the MIDI output (winmm starts COM for
-        # the audio devices) waits 10 s for it. A session started afresh starts it at once.
-        quietly wineserver -k || true
-        quietly wineserver -w || true
-        touch "$WINEPREFIX/.metronome-ready"
-    fi
-    local windows="$WINEPREFIX/drive_c/windows"
-    # Wine looks for its own fonts in the prefix's Fonts folder, which Debian's Wine leaves
-    # empty. Without Marlett, the symbol font of the caption buttons, the close box shows its
-    # glyph's code, the letter "r", in a fallback font instead of the cross.
-    if [ ! -f "$windows/Fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-        mkdir -p "$windows/Fonts" && cp /usr/share/wine/fonts/marlett.ttf "$windows/Fonts/"
-    fi
-    # Wine's raster System font, which Debian's Wine ships but does not install: with it the
-    # dialog template's "System" is the raster font of an English Windows when programs run
-    # under en_US. Under ja_JP Wine still draws System with a CJK outline font. Not its Japanese
-    # raster font (jvgasys.fon): that has no kanji, and Wine, unlike a Japanese Windows, has no
-    # font association to fill them in.
-    if [ ! -f "$windows/Fonts/vgasys.fon" ] && [ -f /usr/share/wine/fonts/vgasys.fon ]; then
-        mkdir -p "$windows/Fonts" && cp /usr/share/wine/fonts/vgasys.fon "$windows/Fonts/"
+    # Creating the prefix goes on in the background for a while; its server, not a persistent
+    # one, ends once this prefix's programs have.
+    setup wineboot -i || true
+    setup timeout 120 wineserver -w || true
+    # A crash must fail the test, not wait on a dialog.
+    setup wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+    if own_display; then
+        # No window manager on a private display: a Wine virtual desktop draws the captions.
+        setup wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+        setup wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
     fi
     # The Windows the prefix reports: 7 for a 32-bit prefix, 10 (Wine 8's newest) for a 64-bit
-    # one, where the program runs under WoW64. Set once, and after the fresh session above.
+    # one, where the program runs under WoW64.
     local version=win7
     if [ "$WINEARCH" = win64 ]; then version=win10; fi
-    if [ ! -f "$WINEPREFIX/.metronome-$version" ]; then
-        quietly setsid wineserver -p || true
-        quietly wine winecfg /v "$version" || true
-        touch "$WINEPREFIX/.metronome-$version"
+    setup wine winecfg /v "$version"
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    # Wine looks for its own fonts in the prefix's Fonts folder, which Debian's Wine leaves
+    # empty. Without Marlett, the symbol font of the caption buttons, the close box shows its
+    # glyph's code, the letter "r", in a fallback font instead of the cross. And Wine's raster
+    # System font, which Debian's Wine ships but does not install: with it the dialog template's
+    # "System" is the raster font of an English Windows when programs run under en_US. Under
+    # ja_JP Wine still draws System with a CJK outline font. Not its Japanese raster font
+    # (jvgasys.fon): that has no kanji, and Wine, unlike a Japanese Windows, has no font
+    # association to fill them in.
+    for font in marlett.ttf vgasys.fon; do
+        if [ -f "/usr/share/wine/fonts/$font" ]; then cp "/usr/share/wine/fonts/$font" "$fonts/"; fi
+    done
+    # The session that made the prefix is not fit to go on: its service manager leaves COM's
+    # RpcSs unstartable, and the first program to open the MIDI output (winmm starts COM for the
+    # audio devices) waits 10 s for it. Ended here, with the registry on disk.
+    setup wineserver -k || true
+    setup timeout 120 wineserver -w || true
+    if [ -n "$xvfb" ]; then kill "$xvfb"; fi
+    touch "$made"
+}
+
+# hold: the session's holder, started by prepare. It holds the file holder while it lives, so that
+# prepare knows a session runs; runs the private display, and the prefix's persistent server;
+# and once the server has ended (wineserver -k, or the end of the command's namespace) ends its
+# display and itself.
+hold() {
+    exec 8>"$state/holder"
+    flock -n 8 || exit 0
+    if own_display; then
+        start_display
+        echo "$DISPLAY" >"$state/display"
     fi
+    wineserver -p
+    touch "$state/ready"
+    wineserver -w || true
+    rm -f "$state/ready" "$state/display"
+}
+
+# A session for the prefix, started when none is held: once the holder is ready, its display in
+# DISPLAY.
+prepare() {
+    quiet_alsa
+    if [ ! -f "$made" ]; then make_prefix; fi
     # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
     # prefix). With midimap=n Wine takes this file; without, it keeps its own mapper.
     if [ "${METRONOME_MIDI:-system}" = recorder ]; then
         [ -f "$recorder" ] || { echo "wine-session: no recorder at $recorder" >&2; return 1; }
-        local system="$windows/system32"
-        if [ -d "$windows/syswow64" ]; then system="$windows/syswow64"; fi
-        if ! cmp -s "$recorder" "$system/midimap.dll"; then
-            cp "$recorder" "$system/midimap.dll"
+        local system="$WINEPREFIX/drive_c/windows/system32"
+        if [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+            system="$WINEPREFIX/drive_c/windows/syswow64"
         fi
+        cmp -s "$recorder" "$system/midimap.dll" || cp "$recorder" "$system/midimap.dll"
     fi
-    # A persistent server: no linger per program. When one already runs this returns at once.
-    quietly setsid wineserver -p || true
+    if flock -n "$state/holder" true; then
+        rm -f "$state/ready" "$state/display"
+        setsid "$here/wine-session.sh" hold </dev/null >"$state/holder.log" 2>&1 9>&- &
+        local holder=$!
+        while [ ! -f "$state/ready" ]; do
+            if ! kill -0 "$holder" 2>/dev/null; then
+                echo "wine-session: the session did not start: $(tail -n 3 "$state/holder.log")" >&2
+                return 1
+            fi
+            sleep 0.05
+        done
+    fi
+    if own_display; then
+        DISPLAY="$(cat "$state/display")"
+        export DISPLAY
+    fi
 }
 
 # Two sessions of one prefix prepare one after the other.
@@ -213,7 +253,7 @@ wait-window)
     probe="$state/probe.png"
     for _ in $(seq 1 60); do
         sleep 0.5
-        DISPLAY="$("$0" display)" import -window root "$probe"
+        DISPLAY="$("$here/wine-session.sh" display)" import -window root "$probe"
         [ "$(identify -format %k "$probe")" -gt 20 ] && break
     done
     rm -f "$probe"
@@ -230,31 +270,40 @@ run)
     fi
     # Wine's helper processes inherit the output of the command that starts them and keep it
     # open for as long as they live; a caller that reads our output through a pipe would never
-    # see it close. So the program writes to files, and we pass them on once it has ended.
-    out="$(mktemp)"
-    err="$(mktemp)"
+    # see it close. So the program writes to files, and we pass them on once it has ended. The
+    # files lose their names at once: nothing is left of them however this ends.
+    out="$(mktemp -p "$state" run.XXXXXXXX)"
+    # shellcheck disable=SC2094 # written by the program, then read back from the start
+    exec 3>"$out" 4<"$out"
+    rm -f "$out"
+    err="$(mktemp -p "$state" run.XXXXXXXX)"
+    # shellcheck disable=SC2094
+    exec 5>"$err" 6<"$err"
+    rm -f "$err"
+    # A user of the session while the program runs: shutdown waits for every one.
+    exec 7>>"$state/users"
+    flock -s 7
     status=0
-    wine "$@" >"$out" 2>"$err" || status=$?
-    cat "$out"
-    grep -v '^ALSA lib' "$err" >&2 || true
-    rm -f "$out" "$err"
+    wine "$@" >&3 2>&5 3>&- 4<&- 5>&- 6<&- 7>&- || status=$?
+    cat <&4
+    grep -v '^ALSA lib' <&6 >&2 || true
     exit "$status"
     ;;
+hold)
+    hold
+    ;;
 shutdown)
-    # A build folder's session ends in both its prefixes.
+    # A build folder's session ends in both its prefixes: once no program runs in it, Wine ends
+    # the server and every program of the prefix, and the holder then ends its display.
     prefixes=("$WINEPREFIX")
     if [ -n "$build_dir" ]; then
         prefixes=("$build_dir/wineprefix" "$build_dir/wineprefix-wow64")
     fi
     for WINEPREFIX in "${prefixes[@]}"; do
         state="$WINEPREFIX.session"
-        [ -d "$state" ] || continue
-        wineserver -k >/dev/null 2>&1 || true
-        pid="$(cat "$state/xvfb.pid" 2>/dev/null)" || pid=""
-        if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then kill "$pid"; fi
-        folder="$(cat "$state/alsa-folder" 2>/dev/null)" || folder=""
-        if [ -n "$folder" ] && [ -O "$folder" ]; then rm -rf "$folder"; fi
-        rm -f "$state/xvfb.pid" "$state/display" "$state/alsa-folder"
+        [ -f "$WINEPREFIX/.metronome-made" ] || continue
+        flock -o -w 600 "$state/users" wineserver -k >/dev/null 2>&1 || true
+        flock -w 30 "$state/holder" true || echo "wine-session: $state/holder is still held" >&2
     done
     ;;
 *)
