@@ -3,44 +3,45 @@
 # executable end to end), a naive Sleep loop and the platform's floor of processor time, each
 # beside a native Linux ticker running in the same seconds, then writes a report with plots and
 # a listening sample: build/benchmark/report/benchmark.md, or with --publish docs/benchmark.md.
-#   bench.sh [--publish] [--load] [SECONDS] [TEMPO...]
+#   bench.sh [--publish] [--load] [--seconds N] [TEMPO...]
 # Default: 30 s at 1000, 120 and 90 BPM, on a quiet machine. --load runs everything twice, quiet
 # and with both cores kept busy (stress-ng), and reports the two side by side. A run of ten
-# minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh 600 1000.
+# minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh --seconds 600 1000.
 # BENCH_NAME (default "benchmark") names the report and its recordings in build/.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 passes=(quiet)
-publish=0
-while [ "${1:-}" = --load ] || [ "${1:-}" = --publish ]; do
-    if [ "$1" = --load ]; then passes=(quiet loaded); else publish=1; fi
+publish=0 seconds=30 tempi=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --load) passes=(quiet loaded) ;;
+    --publish) publish=1 ;;
+    --seconds)
+        [ $# -ge 2 ] || usage_error "--seconds needs a value"
+        seconds="$2" # given empty, it is refused, not taken for the default
+        shift
+        ;;
+    *)
+        if ! [[ "$1" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$1" -gt 1000 ]; then
+            usage_error "a tempo is 1 to 1000, not '$1'"
+        fi
+        tempi+=("$1")
+        ;;
+    esac
     shift
 done
-seconds=30
-if [ $# -gt 0 ]; then
-    seconds="$1" # given empty, it is refused, not taken for the default
-    shift
-fi
-check_seconds "$seconds" SECONDS
-tempi=("$@")
+check_seconds "$seconds"
 [ "${#tempi[@]}" -gt 0 ] || tempi=(1000 120 90)
-for bpm in "${tempi[@]}"; do
-    if ! [[ "$bpm" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$bpm" -gt 1000 ]; then
-        usage_error "a tempo is 1 to 1000, not '$bpm'"
-    fi
-done
 name="${BENCH_NAME:-benchmark}"
 [[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
 
-hold_folder_lock
 install_flags=(--bench)
+begin_command
 ready windows clock_bench e2e_run midimap
 out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
-
-at_exit end_sessions
 bin="$root/build/windows/bin"
 
 # series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
@@ -49,9 +50,8 @@ series() {
     local folder="$1" label="$2" bpm="$3"
     shift 3
     echo "bench: $label at $bpm BPM for $seconds s, with the native ticker"
-    start_owned "$out/native_ticker" "$((36000 / bpm))" "$seconds" \
-        "$folder/native-$label-$bpm.log"
-    local ticker="$started"
+    "$out/native_ticker" "$((36000 / bpm))" "$seconds" "$folder/native-$label-$bpm.log" &
+    local ticker=$!
     "$@"
     wait "$ticker"
 }
@@ -63,21 +63,21 @@ for pass in "${passes[@]}"; do
     windows_session prepare
     if [ "$pass" = loaded ]; then
         echo "bench: both cores kept busy from here on (stress-ng)"
-        start_owned stress-ng --cpu 2 --cpu-method matrixprod --quiet
-        load="$started"
+        stress-ng --cpu 2 --cpu-method matrixprod --quiet &
+        load=$!
     fi
     echo "bench: 40 stops at 1000 BPM"
-    windows_run "$bin/clock_bench.exe" "$winfolder" stops
+    windows_session run "$bin/clock_bench.exe" "$winfolder" stops
     for bpm in "${tempi[@]}"; do
         for mode in program naive floor; do
             series "$folder" "$mode" "$bpm" \
-                windows_run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
+                windows_session run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
         done
     done
     series "$folder" e2e "${tempi[0]}" \
-        windows_run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
+        windows_session run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
     if [ "$pass" = loaded ]; then
-        kill -- "-$load"
+        kill "$load" # stress-ng ends its workers
         wait "$load" 2>/dev/null || true
     fi
 done

@@ -5,10 +5,20 @@
 #   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 set -euo pipefail
-if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-  sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"
-  exit 0
-fi
+bench=0
+for argument in "$@"; do
+  case "$argument" in
+  --help | -h)
+    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"
+    exit 0
+    ;;
+  --bench) bench=1 ;;
+  *)
+    echo "install-deps: unknown argument '$argument' (usage: install-deps.sh [--bench])" >&2
+    exit 2
+    ;;
+  esac
+done
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev python3
@@ -24,8 +34,9 @@ packages=(
   locales
   # The executable's checks read it with pefile.
   python3-pefile
-  # The Wine session helper: pgrep (procps), flock and setsid (util-linux).
-  procps util-linux
+  # The commands' namespaces, locks and sessions: unshare, setpriv, flock and setsid
+  # (util-linux), mount.
+  procps util-linux mount
   # The sanitizer build and the fuzzer (clang and its runtime); llvm for llvm-symbolizer, which
   # puts function names and lines into the sanitizers' reports.
   clang libclang-rt-14-dev llvm
@@ -36,13 +47,9 @@ packages=(
   fluidsynth timgm6mb-soundfont alsa-utils
 )
 
-if [ $# -gt 1 ] || { [ $# -eq 1 ] && [ "$1" != --bench ]; }; then
-  echo "usage: install-deps.sh [--bench]" >&2
-  exit 2
-fi
 # The timing benchmark also plots (gnuplot), builds its native ticker (gcc) and keeps both
 # cores busy for its loaded runs (stress-ng).
-if [ "${1:-}" = --bench ]; then
+if [ "$bench" = 1 ]; then
   packages+=(gnuplot-nox gcc stress-ng)
 fi
 

@@ -29,53 +29,45 @@ while [ $# -gt 0 ]; do
     *) usage_error "unknown argument '$1' ($usage)" ;;
     esac
 done
-if [ -n "$seconds" ]; then check_seconds "$seconds" --seconds; fi
+if [ -n "$seconds" ]; then check_seconds "$seconds"; fi
 if [ "$demo" = 1 ] && [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop, --demo records it instead: give one"
 fi
+# A desktop: an X display and an ALSA sequencer. There the command keeps the machine's /tmp,
+# where the display may have its socket.
+mode=demo
+if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
+if [ "$mode" = desktop ]; then shared_tmp=1; fi
+no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
+no_desktop+=" is none here; leave out --port to demonstrate the program"
+if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi
 
-hold_folder_lock
-install_deps
+begin_command
 configure windows
-# Chosen once xdpyinfo, which tells whether the display answers, is installed.
-if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1 && [ -c /dev/snd/seq ]
-then
-    mode=desktop
-    export WINEPREFIX="$root/build/wine-desktop"
-else
+# A display that does not answer (xdpyinfo is installed by now) is none.
+if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
+    if [ -n "$port" ]; then usage_error "$no_desktop"; fi
     mode=demo
-    export WINEPREFIX="$root/build/wine-virtual"
-    if [ -n "$port" ]; then
-        echo "run: --port plays the click on a desktop (an X display and an ALSA sequencer)," \
-            "and there is none here; leave out --port to demonstrate the program" >&2
-        exit 2
-    fi
 fi
-# What this run records and starts is its own, in a private folder gone when it ends.
-private_folder
-work="$folder"
-at_exit end_sessions
+# What this run records is its own, in the command's temporary folder, gone when it ends.
+work="$TMPDIR"
 python="$(project_python)"
 export METRONOME_PYTHON="$python"
 
 exe="$root/build/windows/metronome.exe"
 if [ "$mode" = desktop ]; then
+    export WINEPREFIX="$root/build/wine-desktop"
     build windows metronome
     # METRONOME_MIDI_PORT stands for --port, where --port means something.
-    start_owned bash "$root/harness/desktop.sh" "$exe" "$seconds" \
-        "${port:-${METRONOME_MIDI_PORT:-}}" "$work"
+    bash "$root/harness/desktop.sh" "$exe" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}" "$work"
 else
+    export WINEPREFIX="$root/build/wine-virtual"
     build windows metronome midimap
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"
-    start_owned bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" \
-        "$wav" "$root/build/run-click.log"
-fi
-status=0
-wait "$started" || status=$? # in the background, so that a signal ends the run at once
-if [ "$mode" = demo ] && [ "$status" = 0 ]; then
+    bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" "$wav" \
+        "$root/build/run-click.log"
     echo "run: a screenshot of the window while it played: $shot"
     echo "run: the click it played, rendered by FluidSynth: $wav"
 fi
-exit "$status"

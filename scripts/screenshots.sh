@@ -7,31 +7,34 @@
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
-hold_folder_lock
+begin_command
 ready windows metronome >/dev/null
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
 export WINEPREFIX="$root/build/wine-screenshots" METRONOME_MIDI=none METRONOME_QUIET_ALSA=1 \
     METRONOME_DIRECT_OUTPUT=1
 unset METRONOME_USE_DISPLAY
-at_exit end_sessions
 "$session" prepare
 display="$("$session" display)"
 media=docs/media
 mkdir -p "$media"
 
+# PNGs without time stamps: a picture taken again, the same pixels, is the same file.
+png=(-define 'png:exclude-chunks=date,time')
 shot() { # shot NAME: the dialog and what is around it, cropped from the virtual desktop
     sleep 0.7
-    DISPLAY="$display" import -window root -crop 400x230+120+125 +repage "$media/$1.png"
+    DISPLAY="$display" import -window root -crop 400x230+120+125 +repage "${png[@]}" \
+        "$media/$1.png"
     echo "screenshots: $media/$1.png"
 }
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
-start_owned "$session" run "$root/build/windows/metronome.exe"
+"$session" run "$root/build/windows/metronome.exe" &
+program=$!
 "$session" wait-window
 shot idle
 # The title bar with the program's icon, four times larger.
-convert "$media/idle.png" -crop 250x24+73+37 +repage -scale 400% "$media/titlebar.png"
+convert "$media/idle.png" -crop 250x24+73+37 +repage -scale 400% "${png[@]}" "$media/titlebar.png"
 echo "screenshots: $media/titlebar.png"
 keys Return
 shot playing
@@ -40,11 +43,12 @@ keys Return
 keys Tab Tab Tab 0 Return
 shot warning
 keys Return Escape
-wait "$started"
+wait "$program"
 
 # The same program on a Windows whose language is English.
-METRONOME_LANG=en_US.UTF-8 start_owned "$session" run "$root/build/windows/metronome.exe"
+METRONOME_LANG=en_US.UTF-8 "$session" run "$root/build/windows/metronome.exe" &
+program=$!
 "$session" wait-window
 shot idle-english
 keys Escape
-wait "$started"
+wait "$program"

@@ -8,9 +8,7 @@
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
-hold_folder_lock
-install_deps
-at_exit end_sessions
+begin_command
 
 echo "== host build: the portable logic and its tests"
 test_preset host -j2

@@ -13,8 +13,12 @@ case "$1" in
 tidy)
     # clang reads the MinGW g++ commands; show it where that compiler keeps its C++ headers.
     gcc_dir="$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")"
+    # The compile commands are written as Ninja runs them, with a $ in a path doubled; clang-tidy
+    # reads them as they stand, so it gets a copy with Ninja's escape undone.
+    mkdir -p "$build/tidy"
+    sed 's/\$\$/$/g' "$build/compile_commands.json" >"$build/tidy/compile_commands.json"
     status=0
-    out="$(clang-tidy --quiet -p "$build" --extra-arg=--target=i686-w64-mingw32 \
+    out="$(clang-tidy --quiet -p "$build/tidy" --extra-arg=--target=i686-w64-mingw32 \
         --extra-arg=-isystem"$gcc_dir/include/c++" \
         --extra-arg=-isystem"$gcc_dir/include/c++/i686-w64-mingw32" \
         "${sources[@]}" 2>&1)" || status=$?

@@ -1,12 +1,16 @@
 # shellcheck shell=bash
-# The start every command shares: strict mode, the project's root as the working folder, --help,
-# and the steps the commands are made of. Sourced, not run; each command first makes sure that
-# bash, not sh, runs it.
+# The start every command shares: strict mode, --help, the folder's name checked, one command of
+# the folder at a time, and a namespace of its own in which the command does its work. Sourced,
+# not run; each command first makes sure that bash, not sh, runs it, and checks its arguments
+# before it calls begin_command.
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-cd "$root"
 command_name="$(basename "$0" .sh)"
-command_path="$0"
+command_path="$(cd "$(dirname "$0")" && pwd -P)/${0##*/}"
+command_arguments=("$@")
+# The folder as it physically is: reached through a symbolic link, it is the same folder and the
+# same build.
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
+cd "$root"
 
 # --help, -h, wherever it stands: the command's own header, which says how to use it.
 for argument in "$@"; do
@@ -16,32 +20,21 @@ for argument in "$@"; do
     fi
 done
 
-# CMake cannot configure a build in a folder whose path holds a double quote; said before
-# anything starts. Every other character a path may hold is quoted throughout.
-if [[ "$root" == *'"'* ]]; then
-    echo "$command_name: the folder's path holds a double quote (\"), in which CMake cannot" \
-        "build: $root. Rename the folder or clone it elsewhere." >&2
-    exit 2
-fi
-
-# at_exit FUNCTION: a function to run when the command ends, however it ends but for SIGKILL (which
-# the next command of the folder cleans up after). Steps run in the order given, after what the
-# command started has ended; the folder's lock goes last. Ctrl+C ends a command with 130, SIGTERM
-# with 143, at once, whatever step it is in.
-exit_steps=()
-holding_lock=""
-at_exit() { exit_steps+=("$1"); }
-run_exit_steps() {
-    local status=$? step
-    trap - EXIT INT TERM
-    if [ -n "$holding_lock" ]; then end_owned; fi
-    for step in "${exit_steps[@]}"; do "$step" || true; done
-    release_folder_lock
-    exit "$status"
-}
-trap run_exit_steps EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# CMake and Ninja cannot build in a folder whose path holds one of these (CMake's list separator,
+# quote and escape, the brackets and wildcards of its globs, Ninja's line breaks): said before
+# anything is written. Every other character is quoted throughout.
+for character in '"' ';' "\\" '#' '[' ']' '<' '>' '|' '*' '?' $'\t' $'\n'; do
+    if [[ "$root" == *"$character"* ]]; then
+        case "$character" in
+        $'\t') character="a tab" ;;
+        $'\n') character="a line break" ;;
+        *) character="'$character'" ;;
+        esac
+        echo "$command_name: the folder's path holds $character, in which CMake or Ninja cannot" \
+            "build: ${root//$'\n'/\\n}. Rename the folder or clone it elsewhere." >&2
+        exit 2
+    fi
+done
 
 # usage_error MESSAGE: says what is wrong with the command line, before anything is done.
 usage_error() {
@@ -49,112 +42,86 @@ usage_error() {
     exit 2
 }
 
-# check_seconds VALUE OPTION: a whole number of seconds, at least 1.
+# check_seconds VALUE: a whole number of seconds, at least 1.
 check_seconds() {
     [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] ||
-        usage_error "$2 takes a whole number of seconds from 1 to 999999, not '$1'"
+        usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"
 }
 
-# seconds_argument DEFAULT ARGS...: the command's one optional argument, a number of seconds, into
-# $seconds. An argument given empty is refused, not taken for the default.
-seconds_argument() {
-    local default="$1"
+# seconds_option DEFAULT ARGS...: the command's one option, --seconds N, into $seconds.
+seconds_option() {
+    seconds="$1"
     shift
-    [ $# -le 1 ] || usage_error "usage: $command_name.sh [SECONDS]"
-    seconds="$default"
-    if [ $# -eq 1 ]; then seconds="$1"; fi
-    check_seconds "$seconds" SECONDS
-}
-
-# stat_fields FILE: the fields of a /proc/PID/stat file after the process's name, into the array
-# $fields (group at 2, start at 19); fails when the process is gone.
-stat_fields() {
-    local line
-    { read -r line <"$1"; } 2>/dev/null || return 1
-    read -ra fields <<<"${line##*) }"
-}
-
-# The start of a process, to tell it from a later one with the same number.
-process_start() {
-    local fields
-    if stat_fields "/proc/$1/stat"; then echo "${fields[19]}"; fi
-}
-
-# What a command starts and makes that could outlive it, recorded in build/command.owned while it
-# runs: the process groups it started ("group PID START") and its private folders ("folder
-# PATH"). It ends them when it ends; after a SIGKILL, the next command of the folder ends them.
-# Nothing else is ever ended: no process is picked by its command line.
-owned_file="$root/build/command.owned"
-own() { echo "$*" >>"$owned_file"; }
-
-# signal_group SIGNAL GROUP START: sends SIGNAL to every process of the process group GROUP that
-# started no earlier than START; says whether there was any.
-signal_group() {
-    local stat fields any=1
-    for stat in /proc/[0-9]*/stat; do
-        stat_fields "$stat" || continue
-        if [ "${fields[2]}" = "$2" ] && [ "${fields[19]:-0}" -ge "$3" ]; then
-            stat="${stat#/proc/}"
-            kill "-$1" "${stat%/stat}" 2>/dev/null && any=0
+    if [ $# -gt 0 ]; then
+        if [ "$1" != --seconds ] || [ $# -ne 2 ]; then
+            usage_error "usage: $command_name.sh [--seconds N]"
         fi
-    done
-    return "$any"
+        seconds="$2"
+    fi
+    check_seconds "$seconds"
 }
 
-# end_owned [FILE]: ends every process of the groups FILE records (this command's by default)
-# that started no earlier than its group, and removes its folders.
-end_owned() {
-    local file="${1:-$owned_file}" kind what start
-    [ -f "$file" ] || return 0
-    while read -r kind what; do
-        case "$kind" in
-        group)
-            read -r what start <<<"$what"
-            # A group whose first process had ended before its start was read: any of it left
-            # started later.
-            start="${start:-0}"
-            if signal_group TERM "$what" "$start"; then
-                for _ in $(seq 1 20); do
-                    signal_group 0 "$what" "$start" || break
-                    sleep 0.1
-                done
-                signal_group KILL "$what" "$start" || true
-            fi
-            ;;
-        folder) if [ -O "$what" ]; then rm -rf "$what"; fi ;;
-        esac
-    done <"$file"
-    rm -f "$file"
+# begin_command: the command's work from here on, in two halves.
+#
+# Outside: one command of the folder at a time, by a flock on build/command.lock, which the kernel
+# drops when its holder ends, however it ends. What is missing is installed (with install_flags)
+# here, where sudo may ask for a password. build/command.tmp, the command's temporary folder, is
+# made afresh (what a killed command left goes with it) and removed at the end.
+#
+# Inside: the command again, as the first process of a PID namespace of its own, with a /tmp of
+# its own. Everything it starts (builds, Wine, its servers and displays) lives in the namespace,
+# and the kernel ends it all with the command: the namespace's first process gets SIGKILL when
+# the command's process dies (a parent-death signal, --kill-child), and every other process of
+# the namespace with it. Ctrl+C ends the command with 130, SIGTERM with 143, at once.
+# shared_tmp=1 keeps the machine's /tmp, where the user's display may have its socket.
+shared_tmp=0 install_flags=()
+begin_command() {
+    if [ -n "${METRONOME_COMMAND_NAMESPACE:-}" ]; then
+        inside_namespace
+        return
+    fi
+    if ! { mkdir -p build && exec 9<>build/command.lock; } 2>/dev/null; then
+        echo "$command_name: cannot write build/command.lock: is the folder read-only, or was" \
+            "build/ made by another user (root, say)? Remove build/ or run as its owner." >&2
+        exit 1
+    fi
+    if ! flock -n 9; then
+        echo "$command_name: this folder's $(cat build/command.lock) command is running; one at" \
+            "a time (build/command.lock)" >&2
+        exit 1
+    fi
+    echo "$command_name" >build/command.lock
+    bash scripts/install-deps.sh "${install_flags[@]}" 9>&-
+    rm -rf build/command.tmp && mkdir build/command.tmp
+    trap 'rm -rf build/command.tmp' EXIT
+    local namespace=(unshare --pid --fork --kill-child --mount-proc)
+    # A user who is not root maps to root in a user namespace of their own, to mount its /tmp.
+    if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
+    METRONOME_COMMAND_NAMESPACE="$shared_tmp" setpriv --pdeathsig KILL "${namespace[@]}" \
+        bash "$command_path" "${command_arguments[@]}" 9>&- &
+    local inside=$! status=0
+    trap 'disown "$inside"; kill -KILL "$inside"; exit 130' INT
+    trap 'disown "$inside"; kill -KILL "$inside"; exit 143' TERM
+    wait "$inside" || status=$?
+    exit "$status"
 }
 
-# start_owned COMMAND...: starts COMMAND in the background as a process group (a session) of its
-# own, recorded; its number in $started. A signal to the group reaches whatever it started.
-start_owned() {
-    setsid "$@" &
-    started=$!
-    own group "$started" "$(process_start "$started")"
+inside_namespace() {
+    local shared="$METRONOME_COMMAND_NAMESPACE"
+    unset METRONOME_COMMAND_NAMESPACE # a command it runs (in another clone) begins its own
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    export TMPDIR="$root/build/command.tmp"
+    if [ "$shared" = 1 ]; then return; fi
+    # Wine's server folder, Xvfb's locks and sockets, whatever a tool leaves in /tmp: gone with the
+    # namespace. A folder that lies under /tmp stays in view: bound back from the working folder.
+    mount -t tmpfs -o mode=1777 tmpfs /tmp
+    if [[ "$root/" == /tmp/* ]]; then
+        mkdir -p "$root"
+        mount --bind -c "/proc/$$/cwd" "$root"
+        cd "$root"
+    fi
 }
-
-# step COMMAND...: runs COMMAND to its end as an owned group, and returns its status. The command
-# waits for it in the background, so that a signal ends the command, and with it the step, at
-# once.
-step() {
-    local status=0
-    start_owned "$@"
-    wait "$started" || status=$?
-    return "$status"
-}
-
-# private_folder: a temporary folder of the command's own, removed when it ends, in $folder.
-private_folder() {
-    folder="$(mktemp -d)"
-    own folder "$folder"
-}
-
-# install_deps: installs what is missing (see install-deps.sh), with install_flags.
-install_flags=()
-# Not a step of its own: sudo may have to ask for a password on the terminal.
-install_deps() { bash "$root/scripts/install-deps.sh" "${install_flags[@]}"; }
 
 # configure PRESET: the CMake preset's build folder. A build folder made where the clone stood
 # before it was moved or copied names its old place; it is configured afresh here.
@@ -165,23 +132,19 @@ configure() {
         echo "$command_name: build/$1 was made in $made; configuring it afresh here"
         rm -rf "$cache" "$root/build/$1/CMakeFiles"
     fi
-    step cmake --preset "$1" >/dev/null
+    cmake --preset "$1" >/dev/null
 }
 
 # build PRESET [TARGET...]: builds the preset, or only the targets named.
 build() {
     local preset="$1"
     shift
-    if [ $# -gt 0 ]; then
-        step cmake --build --preset "$preset" --target "$@"
-    else
-        step cmake --build --preset "$preset"
-    fi
+    if [ $# -gt 0 ]; then set -- --target "$@"; fi
+    cmake --build --preset "$preset" "$@"
 }
 
-# ready PRESET [TARGET...]: what is missing installed, the preset configured and built.
+# ready PRESET [TARGET...]: the preset configured and built.
 ready() {
-    install_deps
     configure "$1"
     build "$@"
 }
@@ -190,9 +153,8 @@ ready() {
 test_preset() {
     local preset="$1"
     shift
-    configure "$preset"
-    build "$preset"
-    step ctest --preset "$preset" "$@"
+    ready "$preset"
+    ctest --preset "$preset" "$@"
 }
 
 # The Wine session: every command enters Wine through it. windows_session runs it on the Windows
@@ -200,77 +162,6 @@ test_preset() {
 # shellcheck disable=SC2034
 session="$root/harness/wine-session.sh"
 windows_session() { "$session" --build "$root/build/windows" "$@"; }
-# windows_run PROGRAM [ARGS...]: a program in that session, as a step of the command.
-windows_run() { step "$session" --build "$root/build/windows" run "$@"; }
-
-# The Wine sessions a command of this folder may have started, by prefix.
-folder_prefixes=(build/wine-virtual build/wine-desktop build/wine-screenshots)
-
-# end_sessions: ends every Wine session of this folder: its programs, servers and displays.
-end_sessions() {
-    local prefix
-    for prefix in "${folder_prefixes[@]}"; do
-        if [ -d "$root/$prefix.session" ]; then
-            WINEPREFIX="$root/$prefix" "$session" shutdown || true
-        fi
-    done
-    if [ -d "$root/build/windows" ]; then windows_session shutdown || true; fi
-}
 
 # project_python: the Python the build found (CMake's METRONOME_PYTHON), for the commands too.
 project_python() { sed -n 's/^METRONOME_PYTHON:FILEPATH=//p' "$root/build/windows/CMakeCache.txt"; }
-
-# hold_folder_lock: one command of this folder at a time among those that start its Wine sessions.
-# The lock is the owner's process number and start in build/command.lock: nothing holds it open,
-# so no child can keep it alive, and it dies with the command however that ends. A command that
-# finds a dead owner's lock ends what that one left running before it goes on.
-lock_file="$root/build/command.lock"
-hold_folder_lock() {
-    if ! mkdir -p "$root/build" 2>/dev/null || ! touch "$lock_file" "$lock_file.guard" 2>/dev/null
-    then
-        echo "$command_name: cannot write build/command.lock and build/command.lock.guard: is the" \
-            "folder read-only, or was build/ made by another user (root, say)? Remove build/ or" \
-            "run as its owner." >&2
-        exit 1
-    fi
-    local me owner="" pid start name stale=""
-    me="$$ $(process_start $$) $command_name"
-    # The check and the claim under a short flock, taken by a subshell that ends at once.
-    if ! owner="$(
-        { exec 9>>"$lock_file.guard"; } 2>/dev/null && flock -w 10 9 || exit 1
-        read -r pid start name <"$lock_file" || true
-        if [ -n "${pid:-}" ] && [ "$(process_start "$pid")" = "$start" ]; then
-            echo "busy $name"
-            exit 0
-        fi
-        [ -z "${pid:-}" ] || echo "stale $name"
-        echo "$me" >"$lock_file"
-    )"; then
-        echo "$command_name: could not take build/command.lock within 10 s: another command of" \
-            "this folder holds it, or build/ cannot be written. Try again once it is done." >&2
-        exit 1
-    fi
-    case "$owner" in
-    busy*)
-        echo "$command_name: this folder's ${owner#busy } command is running; one at a time" \
-            "(build/command.lock)" >&2
-        exit 1
-        ;;
-    stale*) stale=1 ;;
-    esac
-    holding_lock=1
-    if [ -n "$stale" ]; then
-        echo "$command_name: an earlier ${owner#stale } command ended without cleaning up;" \
-            "ending what it left running"
-        end_owned "$owned_file"
-        end_sessions
-    fi
-    rm -f "$owned_file"
-}
-release_folder_lock() {
-    local pid start name
-    if [ -f "$lock_file" ] && read -r pid start name <"$lock_file" 2>/dev/null &&
-        [ "$pid" = $$ ]; then
-        : >"$lock_file"
-    fi
-}
