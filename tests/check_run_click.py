@@ -2,12 +2,15 @@
 """The commands a person types, in a fresh copy of the source under a folder named in Japanese
 with a space, a quote and a dollar sign, as on a machine without a display.
 
-- A run killed hard in the middle of its demonstration. The next run ends exactly what the killed
-  one recorded as its own (its demonstration, its private folder), and not a user's process that
-  merely names a file of the clone.
-- That run's demonstration: the clicks in the WAV file it leaves must be the notes the program
-  sent, 400 ms apart at the default 90 BPM.
+- The first run stopped with SIGTERM while it makes its Wine prefix: 143 at once. The next run
+  says it makes the half-made prefix afresh; killed with SIGKILL in the middle of its
+  demonstration, nothing of it runs 2 s later and nothing of it is left in /tmp.
+- The run after it passes, and a user's process that names a file of the clone lives on. Its
+  demonstration: the clicks in the WAV file it leaves must be the notes the program sent, 400 ms
+  apart at the default 90 BPM.
 - A short benchmark, whose report (under build/, docs/ untouched) must hold the program's rows.
+- A run during a ctest of the clone's Windows tests: both pass, and after the ctest no Wine or
+  Xvfb of the clone runs.
 - A run stopped with Ctrl+C: 130 at once, no line of bash's own, nothing left running.
 - Two fuzz runs at once: the second is refused plainly; SIGTERM ends the first at once, in its
   build. SIGTERM ends a long stress run at once too.
@@ -52,55 +55,78 @@ def started_demonstration(copy, env):
 
 
 def running_in(copy):
-    """The processes whose command line names the copy: what a command left behind. (A test may
-    look by command line; the commands themselves never do.)"""
+    """The processes whose command line, environment or working folder names the copy (a Wine
+    server is known by its WINEPREFIX): what a command left behind. (A test may look so; the
+    commands themselves never do.)"""
     found = []
-    for cmdline in Path('/proc').glob('[0-9]*/cmdline'):
+    for process in Path('/proc').glob('[0-9]*'):
         try:
-            line = cmdline.read_bytes().replace(b'\0', b' ').decode(errors='replace')
+            line = (process / 'cmdline').read_bytes().replace(b'\0', b' ')
+            seen = line + (process / 'environ').read_bytes() + os.readlink(process / 'cwd').encode()
         except OSError:
             continue
-        pid = int(cmdline.parent.name)
-        if str(copy) in line and pid != os.getpid() and pid not in users_own:
-            found.append(f'{cmdline.parent.name}: {line.strip()}')
+        pid = int(process.name)
+        if os.fsencode(copy) in seen and pid != os.getpid() and pid not in users_own:
+            found.append(f'{pid}: {line.decode(errors="replace").strip()}')
     return found
 
 
-def expect_nothing_left(copy, after):
-    time.sleep(1)
+def expect_nothing_left(copy, after, within=1):
+    time.sleep(within)
     if running_in(copy):
-        sys.exit(f'left running after {after}:\n' + '\n'.join(running_in(copy)))
+        sys.exit(f'left running {within} s after {after}:\n' + '\n'.join(running_in(copy)))
 
 
-def group_members(group):
-    members = []
-    for stat in Path('/proc').glob('[0-9]*/stat'):
-        try:
-            if stat.read_text().rsplit(') ', 1)[-1].split()[2] == group:
-                members.append(stat.parent.name)
-        except (OSError, IndexError):
-            continue
-    return members
+def first_setup_interrupted(copy, env):
+    """SIGTERM to the first run while it makes its Wine prefix."""
+    terminated(copy, env, ['run.sh', '--seconds', '30'], 'demonstrating', after=3)
 
 
 def killed_in_the_middle(copy, env):
-    """Kills a run command with SIGKILL while it plays; returns what it recorded as its own."""
-    run = started_demonstration(copy, env)
-    owned = (copy / 'build' / 'command.owned').read_text()
+    """SIGKILL to a run command while it plays, once the program has sent notes. The run must have
+    made afresh the prefix the interrupted one left half-made."""
+    tmp_before = set(os.listdir('/tmp'))
+    run = subprocess.Popen(command(copy, 'run.sh', '--seconds', '30'), env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    log = copy / 'build' / 'command.tmp' / 'click.log'
+    for _ in range(600):
+        if log.exists() and 'DATA' in log.read_text(errors='replace'):
+            break
+        time.sleep(0.1)
+    else:
+        sys.exit(f'the run never played ({run.poll()})')
     run.send_signal(signal.SIGKILL)
     run.wait()
+    said = run.stdout.read()
     run.stdout.close()
-    print('killed the run command in the middle of its demonstration; it owned:\n' + owned)
-    return owned
+    print(f'killed the run command in the middle of its demonstration; it said:\n{said}')
+    if 'making it afresh' not in said:
+        sys.exit('the run after an interrupted set-up did not say it made the prefix afresh')
+    expect_nothing_left(copy, 'SIGKILL to run.sh', within=2)
+    if set(os.listdir('/tmp')) - tmp_before:
+        sys.exit(f'left in /tmp: {set(os.listdir("/tmp")) - tmp_before}')
 
 
-def expect_cleaned_up(owned):
-    for line in owned.splitlines():
-        kind, what = line.split(' ')[:2] if line.startswith('group') else line.split(' ', 1)
-        if kind == 'folder' and os.path.exists(what):
-            sys.exit(f'the killed run\'s private folder {what} outlived the next run')
-        if kind == 'group' and group_members(what):
-            sys.exit(f'processes {group_members(what)} of the killed run outlived the next run')
+def run_during_ctest(copy, env):
+    """A run while the clone's Windows tests run: both pass; after the ctest nothing of it runs."""
+    subprocess.run(['cmake', '--build', '--preset', 'windows', '--target', 'beat_clock_tests'],
+                   cwd=copy, env=env, check=True, stdout=subprocess.DEVNULL)
+    tests = subprocess.Popen(['ctest', '--preset', 'windows', '-R', '^BeatClock\\.'], cwd=copy,
+                             env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    seen = []
+    for line in tests.stdout:
+        seen.append(line)
+        if 'Start' in line and 'BeatClock.' in line:
+            break
+    run = subprocess.run(command(copy, 'run.sh', '--seconds', '2'), env=env, capture_output=True,
+                         text=True, timeout=300)
+    seen += tests.stdout.readlines()
+    status = tests.wait()
+    print(f'run.sh during a ctest: {run.returncode}; the ctest: {status}: {seen[-3:]}')
+    if run.returncode != 0 or status != 0:
+        sys.exit(f'run.sh ({run.returncode}: {run.stderr}) during a ctest ({status}):\n'
+                 + ''.join(seen))
+    expect_nothing_left(copy, 'the ctest')
 
 
 def ctrl_c(copy, env):
@@ -120,7 +146,7 @@ def ctrl_c(copy, env):
     expect_nothing_left(copy, 'Ctrl+C')
 
 
-def terminated(copy, env, args, wait_for):
+def terminated(copy, env, args, wait_for, after=2):
     """SIGTERM to a command once it printed wait_for: 143 at once, nothing of it left running."""
     run = subprocess.Popen(command(copy, *args), env=env, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True)
@@ -129,7 +155,7 @@ def terminated(copy, env, args, wait_for):
         seen.append(line)
         if wait_for in line:
             break
-    time.sleep(2)
+    time.sleep(after)
     run.send_signal(signal.SIGTERM)
     began = time.monotonic()
     status = run.wait(timeout=120)
@@ -143,10 +169,10 @@ def terminated(copy, env, args, wait_for):
 
 
 def two_fuzz_runs(copy, env):
-    first = subprocess.Popen(command(copy, 'fuzz.sh', '600'), env=env, stdout=subprocess.DEVNULL,
+    first = subprocess.Popen(command(copy, 'fuzz.sh', '--seconds', '600'), env=env, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
     time.sleep(3)
-    second = subprocess.run(command(copy, 'fuzz.sh', '5'), env=env, capture_output=True,
+    second = subprocess.run(command(copy, 'fuzz.sh', '--seconds', '5'), env=env, capture_output=True,
                             text=True, timeout=60)
     print(f'a second fuzz.sh: exit {second.returncode}: {second.stderr.strip()}')
     if second.returncode != 1 or 'one at a time' not in second.stderr:
@@ -167,7 +193,8 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
            if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'PYTHONPATH')}
     user = None
     try:
-        owned = killed_in_the_middle(copy, env)
+        first_setup_interrupted(copy, env)
+        killed_in_the_middle(copy, env)
         # A user's own process that names a file of the clone: no command's to end.
         user = subprocess.Popen(['tail', '-f', str(copy / 'harness' / 'demonstration.sh')],
                                 stdout=subprocess.DEVNULL)
@@ -178,8 +205,7 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
         if out.returncode != 0:
             sys.exit(f'run.sh in {copy}, right after a killed one, ended with {out.returncode}')
         if user.poll() is not None:
-            sys.exit('the clean-up after the killed run ended a user\'s tail -f of a clone file')
-        expect_cleaned_up(owned)
+            sys.exit('the run after the killed one ended a user\'s tail -f of a clone file')
         wav = copy / 'build' / 'run-click.wav'
         if f'run: the click it played, rendered by FluidSynth: {wav}' not in out.stdout:
             sys.exit('run.sh did not print where the click went')
@@ -188,7 +214,7 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
                 if e[1] == 'DATA']
         heard = click_audio.onsets(str(wav))
 
-        bench = subprocess.run(command(copy, 'bench.sh', '3', '90'), env=env,
+        bench = subprocess.run(command(copy, 'bench.sh', '--seconds', '3', '90'), env=env,
                                capture_output=True, text=True, timeout=800)
         print(bench.stdout[-1500:], bench.stderr[-1500:], sep='\n')
         if bench.returncode != 0:
@@ -202,19 +228,17 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
             if row not in report:
                 sys.exit(f'the benchmark report in {copy} lacks the row "{row}"')
 
+        run_during_ctest(copy, env)
         ctrl_c(copy, env)
         two_fuzz_runs(copy, env)
-        terminated(copy, env, ['stress.sh', '600'], 'Building')
+        terminated(copy, env, ['stress.sh', '--seconds', '600'], 'Building')
     finally:
         if user is not None:
             user.kill()
             user.wait()
-        # The copy's Wine sessions must not outlive it.
-        session = copy / 'harness' / 'wine-session.sh'
-        subprocess.run(['bash', str(session), 'shutdown'], capture_output=True,
-                       env=dict(os.environ, WINEPREFIX=str(copy / 'build' / 'wine-virtual')))
-        subprocess.run(['bash', str(session), '--build', str(copy / 'build' / 'windows'),
-                        'shutdown'], capture_output=True, env=dict(os.environ))
+        # The copy's tests' session must not outlive it, should the ctest have failed.
+        subprocess.run(['bash', str(copy / 'harness' / 'wine-session.sh'), '--build',
+                        str(copy / 'build' / 'windows'), 'shutdown'], capture_output=True)
 
 gaps = [b - a for a, b in zip(heard, heard[1:])]
 print(f'{len(sent)} notes sent, {len(heard)} clicks heard, gaps {gaps}')
