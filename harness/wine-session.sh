@@ -300,11 +300,15 @@ shutdown)
         prefixes=("$build_dir/wineprefix" "$build_dir/wineprefix-wow64")
     fi
     for WINEPREFIX in "${prefixes[@]}"; do
-        state="$WINEPREFIX.session"
+        state="$WINEPREFIX.session" TMPDIR="$WINEPREFIX.session/tmp" # where its server is
         [ -f "$WINEPREFIX/.metronome-made" ] || continue
         flock -o -w 600 "$state/users" wineserver -k >/dev/null 2>&1 || true
-        flock -w 30 "$state/holder" true || echo "wine-session: $state/holder is still held" >&2
+        if ! flock -w 30 "$state/holder" true; then
+            echo "wine-session: the session of $WINEPREFIX did not end" >&2
+            failed=1
+        fi
     done
+    exit "${failed:-0}"
     ;;
 *)
     echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display |" \
