@@ -20,14 +20,14 @@
 
 // The clock's calls of winmm and kernel32, recorded as it makes them, through the program's seam
 // of system lookups: each lookup gets a recorder that logs the call and passes it on to the real
-// function. Wine keeps no raised timer resolution to look at, nor any trace of how a timer was
-// asked to end; the record shows both. timeSetEvent can be made to fail, as Windows may.
+// function, which this test imports. Wine keeps no raised timer resolution to look at, nor any
+// trace of how a timer was asked to end; the record shows both. timeSetEvent can be made to fail,
+// as Windows may.
 namespace {
 
 std::mutex g_callsLock;
 std::vector<std::string> g_calls;
 bool g_failTimer = false;
-FARPROC g_real[8];
 
 void Record(const std::string &call) {
     const std::lock_guard<std::mutex> hold(g_callsLock);
@@ -39,43 +39,36 @@ std::vector<std::string> TakeCalls() {
     return std::move(g_calls);
 }
 
-template <int index, typename Function> Function Real() {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(g_real[index]));
-}
-
 MMRESULT WINAPI BeginPeriod(UINT period) {
     Record("timeBeginPeriod " + std::to_string(period));
-    return Real<0, decltype(&timeBeginPeriod)>()(period);
+    return ::timeBeginPeriod(period);
 }
 MMRESULT WINAPI EndPeriod(UINT period) {
     Record("timeEndPeriod " + std::to_string(period));
-    return Real<1, decltype(&timeEndPeriod)>()(period);
+    return ::timeEndPeriod(period);
 }
 MMRESULT WINAPI ArmTimer(UINT delay, UINT resolution, LPTIMECALLBACK callback, DWORD_PTR user,
                          UINT flags) {
     Record("timeSetEvent " + std::to_string(flags));
-    return g_failTimer
-               ? 0
-               : Real<2, decltype(&timeSetEvent)>()(delay, resolution, callback, user, flags);
+    return g_failTimer ? 0 : ::timeSetEvent(delay, resolution, callback, user, flags);
 }
 MMRESULT WINAPI KillEvent(UINT timer) {
     Record("timeKillEvent");
-    return Real<3, decltype(&timeKillEvent)>()(timer);
+    return ::timeKillEvent(timer);
 }
 MMRESULT WINAPI OutOpen(LPHMIDIOUT out, UINT device, DWORD_PTR callback, DWORD_PTR instance,
                         DWORD flags) {
-    const MMRESULT result =
-        Real<4, decltype(&midiOutOpen)>()(out, device, callback, instance, flags);
+    const MMRESULT result = ::midiOutOpen(out, device, callback, instance, flags);
     Record(result == MMSYSERR_NOERROR ? "midiOutOpen" : "midiOutOpen failed");
     return result;
 }
 MMRESULT WINAPI OutReset(HMIDIOUT out) {
     Record("midiOutReset");
-    return Real<5, decltype(&midiOutReset)>()(out);
+    return ::midiOutReset(out);
 }
 MMRESULT WINAPI OutClose(HMIDIOUT out) {
     Record("midiOutClose");
-    return Real<6, decltype(&midiOutClose)>()(out);
+    return ::midiOutClose(out);
 }
 // Answers as Windows 11 would; records only whether the process opts out of losing its timer
 // resolution while hidden.
@@ -107,14 +100,12 @@ const struct {
 } // namespace
 
 FARPROC SystemFunctionAddress(HMODULE module, const char *name) {
-    const FARPROC real = module != nullptr ? GetProcAddress(module, name) : nullptr;
-    for (size_t i = 0; i < sizeof(kRecorders) / sizeof(kRecorders[0]); ++i) {
-        if (std::strcmp(name, kRecorders[i].name) == 0) {
-            g_real[i] = real;
-            return kRecorders[i].recorder;
+    for (const auto &recorder : kRecorders) {
+        if (std::strcmp(name, recorder.name) == 0) {
+            return recorder.recorder;
         }
     }
-    return real;
+    return module != nullptr ? GetProcAddress(module, name) : nullptr;
 }
 
 namespace {
