@@ -41,7 +41,8 @@ def command(copy, name, *args):
 
 
 def started_demonstration(copy, env):
-    """A long demonstration, started as a terminal starts a command, once it plays."""
+    """A long demonstration, started as a terminal starts a command, once the program has sent
+    notes. What the run prints from its demonstration on is left to read."""
     run = subprocess.Popen(command(copy, 'run.sh', '--seconds', '30'), env=env,
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                            start_new_session=True)
@@ -50,8 +51,12 @@ def started_demonstration(copy, env):
             break
     else:
         sys.exit(f'the run ended before its demonstration ({run.wait()})')
-    time.sleep(6)  # the program is up and clicking
-    return run
+    log = copy / 'build' / 'command.tmp' / 'click.log'
+    for _ in range(600):
+        if log.exists() and 'DATA' in log.read_text(errors='replace'):
+            return run
+        time.sleep(0.1)
+    sys.exit(f'the run never played ({run.poll()})')
 
 
 def running_in(copy):
@@ -79,8 +84,9 @@ def expect_nothing_left(copy, after, within=1):
 
 def in_tmp():
     """What a command could leave in /tmp: Wine's, Xvfb's and mktemp's files, the project's own."""
-    names = set(os.listdir('/tmp')) | {f'.X11-unix/{n}' for n in os.listdir('/tmp/.X11-unix')} \
-        if os.path.isdir('/tmp/.X11-unix') else set(os.listdir('/tmp'))
+    names = os.listdir('/tmp')
+    if os.path.isdir('/tmp/.X11-unix'):
+        names += [f'.X11-unix/{n}' for n in os.listdir('/tmp/.X11-unix')]
     return {n for n in names if n.startswith(('wine', '.wine', '.X', 'tmp.', 'metronome'))}
 
 
@@ -93,15 +99,7 @@ def killed_in_the_middle(copy, env):
     """SIGKILL to a run command while it plays, once the program has sent notes. The run must have
     made afresh the prefix the interrupted one left half-made."""
     tmp_before = in_tmp()
-    run = subprocess.Popen(command(copy, 'run.sh', '--seconds', '30'), env=env,
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    log = copy / 'build' / 'command.tmp' / 'click.log'
-    for _ in range(600):
-        if log.exists() and 'DATA' in log.read_text(errors='replace'):
-            break
-        time.sleep(0.1)
-    else:
-        sys.exit(f'the run never played ({run.poll()})')
+    run = started_demonstration(copy, env)
     run.send_signal(signal.SIGKILL)
     run.wait()
     said = run.stdout.read()
