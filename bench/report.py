@@ -10,6 +10,7 @@ the folder the report goes to, its plots and recordings in media/ below it (defa
 """
 import os
 import statistics
+import shutil
 import subprocess
 import sys
 import datetime
@@ -232,17 +233,17 @@ def main():
             with open(path, 'w') as d:
                 for i, e in enumerate(f['errors']):
                     d.write(f'{i} {e:.4f}\n')
-            data_files.append((name, path))
+            data_files.append((name, os.path.basename(path)))
         over = os.path.join(MEDIA, f'{NAME}-errors-{bpm}.png')
         hist = os.path.join(MEDIA, f'{NAME}-histogram-{bpm}.png')
         plot = ['set terminal pngcairo size 900,360 font "sans,10"' if subprocess.run(
             ['gnuplot', '-e', 'set terminal pngcairo'], capture_output=True).returncode == 0
             else 'set terminal png size 900,360',
-            f'set output "{over}"',
+            'set output "errors.png"',
             f'set title "Inter-onset error at {bpm} BPM ({36000 // bpm} ms)"',
             'set xlabel "tick"', 'set ylabel "error (ms)"', 'set grid', 'set key outside',
             'plot ' + ', '.join(f'"{p}" using 1:2 with lines title "{n}"' for n, p in data_files),
-            f'set output "{hist}"',
+            'set output "histogram.png"',
             f'set title "Inter-onset error histogram at {bpm} BPM (bins of 0.05 ms)"',
             'set xlabel "error (ms)"', 'set ylabel "ticks"', 'binwidth=0.05',
             'bin(x)=binwidth*floor(x/binwidth)+binwidth/2', 'set boxwidth binwidth',
@@ -250,7 +251,11 @@ def main():
             'set xrange [-2:2]',
             'plot ' + ', '.join(f'"{p}" using (bin($2)):(1.0) smooth freq with boxes title "{n}"'
                                 for n, p in data_files)]
-        subprocess.run(['gnuplot'], input='\n'.join(plot), text=True, check=True)
+        # gnuplot runs what stands between backticks, in quoted names too: it is given only the
+        # plain names of files in its working folder, never a path that a user's folder is in.
+        subprocess.run(['gnuplot'], input='\n'.join(plot), text=True, check=True, cwd=out)
+        shutil.move(os.path.join(out, 'errors.png'), over)
+        shutil.move(os.path.join(out, 'histogram.png'), hist)
         lines.append(f'![errors at {bpm}](media/{NAME}-errors-{bpm}.png)\n')
         lines.append(f'![histogram at {bpm}](media/{NAME}-histogram-{bpm}.png)\n')
 

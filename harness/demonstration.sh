@@ -16,11 +16,6 @@ export METRONOME_MIDI_LOG="Z:${log//\//\\}"
 unset METRONOME_USE_DISPLAY
 : "${METRONOME_PYTHON:?set by the run command}"
 
-program=""
-stop_program() { if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi; }
-trap 'stop_program; exit 143' TERM
-trap 'stop_program; exit 130' INT
-
 "$session" prepare
 display="$("$session" display)"
 # Wine's complaints about the missing sound device go to a log, not to the user.
@@ -36,16 +31,16 @@ for _ in 1 2; do
         sleep 0.1
     done
 done
-sleep "$seconds" &
-wait $! # in the background, so that a signal ends the run at once
+echo "run: 開始 pressed; the program plays for $seconds s"
+sleep "$seconds"
 DISPLAY="$display" import -window root -crop 640x480+0+0 "$shot"
 DISPLAY="$display" xdotool key Return # 停止
 sleep 0.3
 DISPLAY="$display" xdotool key Escape # closes the window
 wait "$program" || true
-program=""
 if ! grep -q DATA "$log" 2>/dev/null; then
-    echo "run: the program sent no note; Wine said: $(tail -n 3 "$work/wine.log" 2>/dev/null)" >&2
+    echo "run: the recording MIDI mapper logged no note in $log; Wine said:" \
+        "$(tail -n 3 "$work/wine.log" 2>/dev/null)" >&2
     exit 1
 fi
 cp "$log" "$log_copy"

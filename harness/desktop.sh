@@ -15,21 +15,13 @@ python="${METRONOME_PYTHON:?set by the run command}"
 soundfont="$(PYTHONPATH="$here" "$python" -c 'import click_audio; print(click_audio.SOUNDFONT)')"
 export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1 METRONOME_DIRECT_OUTPUT=1
 
-program="" synth=""
-stop_all() {
-    if [ -n "$program" ]; then kill "$program" 2>/dev/null || true; fi
-    if [ -n "$synth" ]; then kill "$synth" 2>/dev/null || true; fi
-}
-trap stop_all EXIT
-trap 'exit 143' TERM
-trap 'exit 130' INT
-
+# Whatever this starts, the synthesiser included, ends with the run command's namespace.
 # The first port of a synthesiser (or the one asked for): "address, client, port, Wine's name".
 find_port() { "$python" "$here/midi_port.py" "$@"; }
 
 # Starts FluidSynth as an ALSA sequencer client, playing to the desktop's sound server (named
-# in $driver). Its commands come from a pipe only this script holds open, so it ends with us
-# however we end.
+# in $driver). Its commands come from a pipe this script holds open: at the end of its input it
+# would quit.
 start_synth() {
     local fifo="$work/fluidsynth.in"
     driver=alsa
@@ -86,4 +78,3 @@ while kill -0 "$program" 2>/dev/null; do
     sleep 0.2
 done
 wait "$program" 2>/dev/null || true
-program=""

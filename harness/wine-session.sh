@@ -1,51 +1,44 @@
 #!/usr/bin/env bash
-# The one way into Wine, for tests, benchmark, stress runs and the run command: a prefix, a
+# The one way into Wine for tests, benchmark, stress runs and the run command: a prefix, its
 # persistent wineserver and, unless a real display is wanted, a private Xvfb display.
-#   wine-session.sh [--build DIR] run PROGRAM [ARGS...]   prepare what is missing, then run
-#   wine-session.sh [--build DIR] prepare                 only prepare (prefix, display, server)
-#   wine-session.sh [--build DIR] display                 print the display the programs use
-#   wine-session.sh [--build DIR] wait-window             wait (up to 30 s) for a drawn window
-#   wine-session.sh [--build DIR] shutdown                end the session once no program runs in it
-# A session, the prefix's persistent server and its private display, is held by a process of its
-# own that `prepare` starts (see hold below); `shutdown` ends the server with Wine's own
-# `wineserver -k`, and the holder then ends its display. No process is ever found by a number
-# kept in a file. CTest starts and ends the tests' sessions as fixtures; a command runs in a PID
-# namespace of its own, whose end ends its sessions too (scripts/lib/prologue.sh).
-# --build DIR: the prefix of a Windows build folder, as its tests, benchmark and stress runs use
-# it: DIR/wineprefix, with the recorder, without a sound card, on a private display; `shutdown`
-# ends DIR's 64-bit prefix too. Without --build, WINEPREFIX names the prefix.
-# The session's settings, from the environment:
-#   METRONOME_MIDI=recorder     what stands behind the MIDI mapper: the recording one
-#                               (harness/midimap.cpp, the default with --build); none: no MIDI
-#                               output at all; system: Wine's own (the default without --build)
-#   METRONOME_WOW64=1           a 64-bit prefix, where the program runs under WoW64 (with
-#                               --build: DIR/wineprefix-wow64)
-#   METRONOME_USE_DISPLAY=1     keep the caller's DISPLAY and its window manager (otherwise a
-#                               private Xvfb and a Wine virtual desktop draw the captions)
-#   METRONOME_QUIET_ALSA=1      point ALSA at an empty configuration (no sound card here)
-#   METRONOME_DLLOVERRIDES      added to Wine's DLL overrides
-#   METRONOME_LANG              the locale programs run in (default ja_JP.UTF-8)
-#   METRONOME_DIRECT_OUTPUT=1   let the program write straight to our output (interactive use)
+#   wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display | wait-window
+# run prepares what is missing, then runs; display prints the session's display; wait-window
+# waits up to 30 s for a drawn window. Wine runs only inside one of this folder's commands
+# (scripts/lib/prologue.sh): a PID namespace with a /tmp of its own, whose end ends the session's
+# server, display and programs, and whose server no other namespace sees. The commands run one at
+# a time, so a prefix has one session.
+# --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
+# tests use it. Otherwise WINEPREFIX names the prefix. From the environment:
+#   METRONOME_MIDI             behind the MIDI mapper: recorder (harness/midimap.cpp, the default
+#                              with --build), none (no MIDI output), system (Wine's own)
+#   METRONOME_WOW64=1          a 64-bit prefix, the program under WoW64 (DIR/wineprefix-wow64)
+#   METRONOME_USE_DISPLAY=1    the caller's DISPLAY and window manager, not a private Xvfb
+#   METRONOME_QUIET_ALSA=1     ALSA pointed at an empty configuration (no sound card here)
+#   METRONOME_DLLOVERRIDES     added to Wine's DLL overrides
+#   METRONOME_LANG             the locale programs run in (default ja_JP.UTF-8)
+#   METRONOME_DIRECT_OUTPUT=1  the program writes straight to our output (interactive use)
 set -euo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-recorder="$here/../build/windows/harness/midimap.dll"
-build_dir=""
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
+root="$(dirname "$here")"
+if [[ "$(tr '\0' '\n' </proc/1/cmdline | sed -n 2p)" != "$root/scripts/"* ]]; then
+    echo "wine-session: Wine runs only inside a command of this folder, which ends all it starts:" \
+        "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
+    exit 2
+fi
+build="$root/build/windows"
 if [ "${1:-}" = --build ]; then
     [ $# -ge 2 ] || { echo "wine-session: --build needs a folder" >&2; exit 2; }
-    build_dir="$(cd "$2" && pwd)"
-    shift 2
-    recorder="$build_dir/harness/midimap.dll"
-    export WINEPREFIX="$build_dir/wineprefix" METRONOME_QUIET_ALSA=1
+    build="$(cd "$2" && pwd -P)"
+    export WINEPREFIX="$build/wineprefix" METRONOME_QUIET_ALSA=1
     export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
-    if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEPREFIX="$build_dir/wineprefix-wow64"; fi
+    if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEPREFIX="$WINEPREFIX-wow64"; fi
     unset METRONOME_USE_DISPLAY
+    shift 2
 fi
 : "${WINEPREFIX:?WINEPREFIX must be set}"
-state="$WINEPREFIX.session"
-# The server makes its folder, with its socket, under TMPDIR and names it in the prefix: every
-# program of the prefix must look in the same place, and it stays in the build folder.
-export TMPDIR="$state/tmp"
-mkdir -p "$TMPDIR"
+# The session's own files, in the namespace's /tmp: gone with it.
+state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
+mkdir -p "$state"
 
 # Wine's helpers live on after we end and keep every descriptor they inherit: a caller's pipe
 # (a synthesiser's command pipe, a test's output) would never close. Give them none.
@@ -54,28 +47,12 @@ for fd in "/proc/$$/fd"/*; do
     if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
 done
 
-# A 32-bit prefix unless told otherwise: a 64-bit one runs the program under WoW64, as every
-# Windows 11 does.
+# A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
 export WINEDEBUG=-all WINEARCH=win32
 if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
-# Japanese texts need a Japanese locale to render, and Wine needs a locale the machine has
-# generated to map paths with non-ASCII characters (a folder named 練習, say).
-# with_locale LANGUAGE: exports LANG as LANGUAGE where the machine has it.
-with_locale() {
-    if locale -a 2>/dev/null | grep -qix "${1/UTF-8/utf-\\?8}"; then
-        export LANG="$1"
-    else
-        if [ ! -f "$state/no-locale-$1" ]; then
-            echo "wine-session: no $1 locale here (scripts/install-deps.sh makes it);" \
-                "texts may show as boxes" >&2
-            touch "$state/no-locale-$1"
-        fi
-        export LANG=C.UTF-8
-    fi
-}
-# The prefix is made, and its fonts set up, as a Japanese system's; METRONOME_LANG runs the
-# programs as on a Windows of another language (en_US.UTF-8: English).
-with_locale ja_JP.UTF-8
+# Made as a Japanese system, whose texts render only in a Japanese locale (a command has
+# generated it); METRONOME_LANG runs programs as on a Windows of another language (en_US.UTF-8).
+export LANG=ja_JP.UTF-8
 unset LC_ALL
 overrides="mscoree,mshtml="
 case "${METRONOME_MIDI:-system}" in
@@ -88,31 +65,26 @@ system) ;;
 esac
 if [ -n "${METRONOME_DLLOVERRIDES:-}" ]; then overrides="$overrides;$METRONOME_DLLOVERRIDES"; fi
 export WINEDLLOVERRIDES="$overrides"
-
-# Without a sound card ALSA only complains; point it at a configuration with nothing in it. ALSA
-# splits its configuration path at spaces: where the session's folder has one, ALSA complains.
-quiet_alsa() {
-    [ "${METRONOME_QUIET_ALSA:-0}" = 1 ] && [[ "$state" != *[[:space:]]* ]] || return 0
-    cmp -s "$here/alsa-null.conf" "$state/alsa.conf" || cp "$here/alsa-null.conf" "$state/alsa.conf"
+# Without a sound card ALSA only complains: an empty configuration, at a path without the spaces
+# at which ALSA splits its path.
+if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
+    cp "$here/alsa-null.conf" "$state/alsa.conf"
     export ALSA_CONFIG_PATH="$state/alsa.conf"
-}
+fi
 
 own_display() {
     [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]
 }
 
-# start_display: a private Xvfb, a child of this process that ends with it (a parent-death
-# signal), on a display it picks itself; exports DISPLAY once it answers. Its number in $!.
+# start_display: a private Xvfb on a display it picks itself, living as long as the namespace;
+# exports DISPLAY once it answers.
 start_display() {
     local number="$state/display-number"
-    rm -f "$number"
-    setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-        3>"$number" </dev/null >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" </dev/null >/dev/null 2>&1 9>&- &
     local xvfb=$!
     for _ in $(seq 1 100); do
         if [ -s "$number" ] && DISPLAY=":$(head -n1 "$number")" xdpyinfo >/dev/null 2>&1; then
-            DISPLAY=":$(head -n1 "$number")"
-            export DISPLAY
+            DISPLAY=":$(head -n1 "$number")" && export DISPLAY
             return 0
         fi
         kill -0 "$xvfb" 2>/dev/null || break
@@ -125,7 +97,7 @@ start_display() {
 # setup COMMAND...: a step of making the prefix, its output kept in setup.log; a failure says
 # what Wine said.
 setup() {
-    "$@" </dev/null >>"$state/setup.log" 2>&1 && return 0
+    "$@" </dev/null >>"$state/setup.log" 2>&1 9>&- && return 0
     echo "wine-session: '$*' failed while making $WINEPREFIX; Wine said:" >&2
     tail -n 8 "$state/setup.log" >&2
     return 1
@@ -140,13 +112,6 @@ make_prefix() {
             "making it afresh" >&2
         rm -rf "$WINEPREFIX"
     fi
-    : >"$state/setup.log"
-    # A display of its own while it is made (wineboot draws).
-    local xvfb=""
-    if own_display; then
-        start_display
-        xvfb=$!
-    fi
     # Creating the prefix goes on in the background for a while; its server, not a persistent
     # one, ends once this prefix's programs have.
     setup wineboot -i || true
@@ -158,95 +123,57 @@ make_prefix() {
         setup wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         setup wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
     fi
-    # The Windows the prefix reports: 7 for a 32-bit prefix, 10 (Wine 8's newest) for a 64-bit
-    # one, where the program runs under WoW64.
-    local version=win7
+    # The Windows the prefix reports: 7, or in a 64-bit prefix 10 (Wine 8's newest).
+    local version=win7 fonts="$WINEPREFIX/drive_c/windows/Fonts"
     if [ "$WINEARCH" = win64 ]; then version=win10; fi
     setup wine winecfg /v "$version"
-    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
     mkdir -p "$fonts"
-    # Wine looks for its own fonts in the prefix's Fonts folder, which Debian's Wine leaves
-    # empty. Without Marlett, the symbol font of the caption buttons, the close box shows its
-    # glyph's code, the letter "r", in a fallback font instead of the cross. And Wine's raster
-    # System font, which Debian's Wine ships but does not install: with it the dialog template's
-    # "System" is the raster font of an English Windows when programs run under en_US. Under
-    # ja_JP Wine still draws System with a CJK outline font. Not its Japanese raster font
-    # (jvgasys.fon): that has no kanji, and Wine, unlike a Japanese Windows, has no font
-    # association to fill them in.
-    for font in marlett.ttf vgasys.fon; do
-        if [ -f "/usr/share/wine/fonts/$font" ]; then cp "/usr/share/wine/fonts/$font" "$fonts/"; fi
-    done
+    # Debian's Wine leaves the prefix's fonts out: Marlett draws the close box, and the raster
+    # System font is an English Windows' dialog font. Not jvgasys.fon, which has no kanji
+    # (docs/wine.md).
+    cp /usr/share/wine/fonts/{marlett.ttf,vgasys.fon} "$fonts/"
     # The session that made the prefix is not fit to go on: its service manager leaves COM's
     # RpcSs unstartable, and the first program to open the MIDI output (winmm starts COM for the
     # audio devices) waits 10 s for it. Ended here, with the registry on disk.
     setup wineserver -k || true
     setup timeout 120 wineserver -w || true
-    if [ -n "$xvfb" ]; then kill "$xvfb"; fi
     touch "$made"
 }
 
-# hold: the session's holder, started by prepare. It holds the file holder while it lives, so that
-# prepare knows a session runs; runs the private display, and the prefix's persistent server;
-# and once the server has ended (wineserver -k, or the end of the command's namespace) ends its
-# display and itself.
-hold() {
-    exec 8>"$state/holder"
-    flock -n 8 || exit 0
-    if own_display; then
-        start_display
-        echo "$DISPLAY" >"$state/display"
-    fi
-    wineserver -p
-    touch "$state/ready"
-    wineserver -w || true
-    rm -f "$state/ready" "$state/display"
-}
-
-# A session for the prefix, started when none is held: once the holder is ready, its display in
-# DISPLAY.
+# prepare: the namespace's session of the prefix, started once: display, prefix, recorder and
+# persistent server. Two programs of one namespace prepare one after the other.
 prepare() {
-    quiet_alsa
-    if [ ! -f "$made" ]; then make_prefix; fi
-    # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
-    # prefix). With midimap=n Wine takes this file; without, it keeps its own mapper.
-    if [ "${METRONOME_MIDI:-system}" = recorder ]; then
-        [ -f "$recorder" ] || { echo "wine-session: no recorder at $recorder" >&2; return 1; }
-        local system="$WINEPREFIX/drive_c/windows/system32"
-        if [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-            system="$WINEPREFIX/drive_c/windows/syswow64"
-        fi
-        cmp -s "$recorder" "$system/midimap.dll" || cp "$recorder" "$system/midimap.dll"
-    fi
-    if flock -n "$state/holder" true; then
-        rm -f "$state/ready" "$state/display"
-        setsid "$here/wine-session.sh" hold </dev/null >"$state/holder.log" 2>&1 9>&- &
-        local holder=$!
-        while [ ! -f "$state/ready" ]; do
-            if ! kill -0 "$holder" 2>/dev/null; then
-                echo "wine-session: the session did not start: $(tail -n 3 "$state/holder.log")" >&2
-                return 1
-            fi
-            sleep 0.05
-        done
-    fi
-    if own_display; then
-        DISPLAY="$(cat "$state/display")"
-        export DISPLAY
-    fi
-}
-
-# Two sessions of one prefix prepare one after the other.
-locked_prepare() {
     exec 9>"$state/lock"
     flock 9
-    prepare
+    if [ ! -f "$state/display" ]; then
+        if own_display; then start_display; fi
+        if [ ! -f "$made" ]; then make_prefix; fi
+        # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
+        # prefix); midimap=n takes this file. Renamed into place before any program maps it.
+        if [ "${METRONOME_MIDI:-system}" = recorder ]; then
+            local recorder="$build/harness/midimap.dll"
+            [ -f "$recorder" ] || { echo "wine-session: no recorder at $recorder" >&2; return 1; }
+            local system="$WINEPREFIX/drive_c/windows/system32"
+            if [ "$WINEARCH" = win64 ]; then system="${system%32}wow64"; fi
+            cp "$recorder" "$system/midimap.new" && mv -f "$system/midimap.new" "$system/midimap.dll"
+        fi
+        wineserver -p </dev/null >>"$state/setup.log" 2>&1 9>&-
+        echo "${DISPLAY:-}" >"$state/display"
+    fi
     exec 9>&-
+    DISPLAY="$(cat "$state/display")"
+    export DISPLAY
 }
+
+# The folder seen by Windows programs through a short path in the namespace's /tmp: under Wine a
+# program knows its own path as Z: and the Linux path, and a deep folder's would not fit in the
+# MAX_PATH buffers of Windows programs.
+short="/tmp/metronome-wine/folder"
+[ -L "$short" ] || ln -s "$root" "$short" 2>/dev/null || true
 
 case "${1:-}" in
 display)
-    # Prints the display the session's programs use.
-    if own_display; then cat "$state/display" 2>/dev/null; else echo "$DISPLAY"; fi
+    cat "$state/display"
     ;;
 wait-window)
     # A bare desktop has a single colour; a drawn window brings more.
@@ -259,60 +186,34 @@ wait-window)
     rm -f "$probe"
     ;;
 prepare)
-    locked_prepare
+    prepare
     ;;
 run)
     shift
-    locked_prepare
-    if [ -n "${METRONOME_LANG:-}" ]; then with_locale "$METRONOME_LANG"; fi
+    prepare
+    LANG="${METRONOME_LANG:-$LANG}"
+    program="$1"
+    shift
+    if [[ "$program" == "$root/"* ]]; then program="$short/${program#"$root/"}"; fi
+    if [[ "$PWD/" == "$root/"* ]]; then cd "$short/${PWD#"$root"}"; fi
     if [ "${METRONOME_DIRECT_OUTPUT:-0}" = 1 ]; then
-        exec wine "$@"
+        exec wine "$program" "$@"
     fi
-    # Wine's helper processes inherit the output of the command that starts them and keep it
-    # open for as long as they live; a caller that reads our output through a pipe would never
-    # see it close. So the program writes to files, and we pass them on once it has ended. The
-    # files lose their names at once: nothing is left of them however this ends.
-    out="$(mktemp -p "$state" run.XXXXXXXX)"
+    # Wine's helpers inherit the output of the program that starts them and keep it open while
+    # they live: a caller reading ours through a pipe would wait for ever. So the program writes
+    # to files that lose their names at once, passed on when it has ended.
     # shellcheck disable=SC2094 # written by the program, then read back from the start
-    exec 3>"$out" 4<"$out"
-    rm -f "$out"
-    err="$(mktemp -p "$state" run.XXXXXXXX)"
-    # shellcheck disable=SC2094
-    exec 5>"$err" 6<"$err"
-    rm -f "$err"
-    # A user of the session while the program runs: shutdown waits for every one.
-    exec 7>>"$state/users"
-    flock -s 7
+    exec 3>"$state/out.$$" 4<"$state/out.$$" 5>"$state/err.$$" 6<"$state/err.$$"
+    rm -f "$state/out.$$" "$state/err.$$"
     status=0
-    wine "$@" >&3 2>&5 3>&- 4<&- 5>&- 6<&- 7>&- || status=$?
+    wine "$program" "$@" >&3 2>&5 3>&- 4<&- 5>&- 6<&- || status=$?
     cat <&4
     grep -v '^ALSA lib' <&6 >&2 || true
     exit "$status"
     ;;
-hold)
-    hold
-    ;;
-shutdown)
-    # A build folder's session ends in both its prefixes: once no program runs in it, Wine ends
-    # the server and every program of the prefix, and the holder then ends its display.
-    prefixes=("$WINEPREFIX")
-    if [ -n "$build_dir" ]; then
-        prefixes=("$build_dir/wineprefix" "$build_dir/wineprefix-wow64")
-    fi
-    for WINEPREFIX in "${prefixes[@]}"; do
-        state="$WINEPREFIX.session" TMPDIR="$WINEPREFIX.session/tmp" # where its server is
-        [ -f "$WINEPREFIX/.metronome-made" ] || continue
-        flock -o -w 600 "$state/users" wineserver -k >/dev/null 2>&1 || true
-        if ! flock -w 30 "$state/holder" true; then
-            echo "wine-session: the session of $WINEPREFIX did not end" >&2
-            failed=1
-        fi
-    done
-    exit "${failed:-0}"
-    ;;
 *)
     echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display |" \
-        "wait-window | shutdown" >&2
+        "wait-window" >&2
     exit 2
     ;;
 esac

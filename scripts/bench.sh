@@ -57,7 +57,8 @@ series() {
 }
 
 for pass in "${passes[@]}"; do
-    folder="$out/$pass"
+    # Recorded at a short path, which the Windows programs can always hold, then kept in $out.
+    folder="/tmp/bench/$pass"
     mkdir -p "$folder"
     winfolder="Z:${folder//\//\\}" # Wine's drive Z: is the Unix root
     windows_session prepare
@@ -80,6 +81,7 @@ for pass in "${passes[@]}"; do
         kill "$load" # stress-ng ends its workers
         wait "$load" 2>/dev/null || true
     fi
+    cp -r "$folder" "$out/"
 done
 report="$out/report"
 if [ "$publish" = 1 ]; then report="$root/docs"; fi

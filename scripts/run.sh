@@ -33,36 +33,35 @@ if [ -n "$seconds" ]; then check_seconds "$seconds"; fi
 if [ "$demo" = 1 ] && [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop, --demo records it instead: give one"
 fi
-# A desktop: an X display and an ALSA sequencer. There the command keeps the machine's /tmp,
-# where the display may have its socket.
+# A desktop: an X display and an ALSA sequencer. Its socket and key, where they lie in the
+# machine's /tmp, stay in view in the command's own.
 mode=demo
 if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
-if [ "$mode" = desktop ]; then shared_tmp=1; fi
+if [ "$mode" = desktop ]; then keep_in_tmp=(/tmp/.X11-unix "${XAUTHORITY:-}"); fi
 no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
 no_desktop+=" is none here; leave out --port to demonstrate the program"
 if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi
 
 begin_command
-configure windows
+ready windows metronome midimap
 # A display that does not answer (xdpyinfo is installed by now) is none.
 if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
     if [ -n "$port" ]; then usage_error "$no_desktop"; fi
     mode=demo
+    umount /tmp/.X11-unix 2>/dev/null || true # the private display's sockets stay our own
 fi
-# What this run records is its own, in the command's temporary folder, gone when it ends.
-work="$TMPDIR"
+# What this run records is its own, in the command's /tmp, gone when it ends.
+work=/tmp
 python="$(project_python)"
 export METRONOME_PYTHON="$python"
 
 exe="$root/build/windows/metronome.exe"
 if [ "$mode" = desktop ]; then
     export WINEPREFIX="$root/build/wine-desktop"
-    build windows metronome
     # METRONOME_MIDI_PORT stands for --port, where --port means something.
     bash "$root/harness/desktop.sh" "$exe" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}" "$work"
 else
     export WINEPREFIX="$root/build/wine-virtual"
-    build windows metronome midimap
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"

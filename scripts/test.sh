@@ -3,19 +3,30 @@
 # ThreadSanitizer) and for Windows, and runs every test: natively, the fuzz run, then the Windows
 # build under Wine, in a 32-bit and a 64-bit prefix, with the static checks. Ends with CTest's
 # summary.
-#   test.sh
+#   test.sh                      everything
+#   test.sh CTEST_ARGUMENTS...   the Windows build and those of its tests that ctest's arguments
+#                                choose: -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64', -N
+# Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
-[ $# -eq 0 ] || usage_error "takes no arguments"
 begin_command
 
+if [ $# -gt 0 ]; then
+    ready windows
+    ctest --preset windows "$@"
+    exit
+fi
 echo "== host build: the portable logic and its tests"
-test_preset host -j2
+ready host
+ctest --preset host -j2
 echo "== sanitize build: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,"
 echo "   and a bounded fuzz run of the field check"
-test_preset sanitize -j2
+ready sanitize
+ctest --preset sanitize -j2
 echo "== tsan build: the timer gate's tests, which run it on two threads, under ThreadSanitizer"
-test_preset tsan -j2
+ready tsan
+ctest --preset tsan -j2
 echo "== Windows build: the program, its tests under Wine, static checks"
-test_preset windows
+ready windows
+ctest --preset windows

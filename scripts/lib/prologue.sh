@@ -7,8 +7,7 @@ set -euo pipefail
 command_name="$(basename "$0" .sh)"
 command_path="$(cd "$(dirname "$0")" && pwd -P)/${0##*/}"
 command_arguments=("$@")
-# The folder as it physically is: reached through a symbolic link, it is the same folder and the
-# same build.
+# The folder as it physically is: reached through a symbolic link, the same folder and build.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
 
@@ -51,34 +50,36 @@ check_seconds() {
 # seconds_option DEFAULT ARGS...: the command's one option, --seconds N, into $seconds.
 seconds_option() {
     seconds="$1"
-    shift
-    if [ $# -gt 0 ]; then
-        if [ "$1" != --seconds ] || [ $# -ne 2 ]; then
-            usage_error "usage: $command_name.sh [--seconds N]"
-        fi
-        seconds="$2"
+    if [ $# -gt 1 ] && { [ "$2" != --seconds ] || [ $# -ne 3 ]; }; then
+        usage_error "usage: $command_name.sh [--seconds N]"
     fi
+    if [ $# -eq 3 ]; then seconds="$3"; fi
     check_seconds "$seconds"
 }
 
-# begin_command: the command's work from here on, in two halves.
-#
-# Outside: one command of the folder at a time, by a flock on build/command.lock, which the kernel
-# drops when its holder ends, however it ends. What is missing is installed (with install_flags)
-# here, where sudo may ask for a password. build/command.tmp, the command's temporary folder, is
-# made afresh (what a killed command left goes with it) and removed at the end.
-#
-# Inside: the command again, as the first process of a PID namespace of its own, with a /tmp of
-# its own. Everything it starts (builds, Wine, its servers and displays) lives in the namespace,
-# and the kernel ends it all with the command: the namespace's first process gets SIGKILL when
-# the command's process dies (a parent-death signal, --kill-child), and every other process of
-# the namespace with it. Ctrl+C ends the command with 130, SIGTERM with 143, at once.
-# shared_tmp=1 keeps the machine's /tmp, where the user's display may have its socket.
-shared_tmp=0 install_flags=()
+# begin_command: the command's work from here on, in two halves. Outside: one command of the
+# folder at a time, by a flock on build/command.lock, which the kernel drops when its holder ends,
+# however it ends; what is missing installed (install_flags), where sudo may ask for a password.
+# Inside: the command again, as the first process of a PID namespace with a /tmp of its own.
+# Everything it starts (builds, Wine, servers, displays, temporary files) lives there, and the
+# kernel ends it all with the command: the namespace's first process gets SIGKILL when the
+# command's process dies (a parent-death signal, --kill-child), and every other process with it.
+# The command knows it is inside from being process 1, which no caller can pass on.
+# keep_in_tmp: paths under the machine's /tmp that stay in view inside (a desktop's display).
+install_flags=() keep_in_tmp=()
+namespace=(unshare --pid --fork --kill-child --mount-proc)
+# A user who is not root maps to root in a user namespace of their own, to mount its /tmp.
+if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
 begin_command() {
-    if [ -n "${METRONOME_COMMAND_NAMESPACE:-}" ]; then
+    if [ $$ = 1 ]; then
         inside_namespace
         return
+    fi
+    local why
+    if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
+        echo "$command_name: cannot make a process namespace with a /tmp of its own, which ends" \
+            "all it starts (${why//$'\n'/ }); it needs root or user namespaces" >&2
+        exit 2
     fi
     if ! { mkdir -p build && exec 9<>build/command.lock; } 2>/dev/null; then
         echo "$command_name: cannot write build/command.lock: is the folder read-only, or was" \
@@ -92,74 +93,56 @@ begin_command() {
     fi
     echo "$command_name" >build/command.lock
     bash scripts/install-deps.sh "${install_flags[@]}" 9>&-
-    rm -rf build/command.tmp && mkdir build/command.tmp
-    trap 'rm -rf build/command.tmp' EXIT
-    local namespace=(unshare --pid --fork --kill-child --mount-proc)
-    # A user who is not root maps to root in a user namespace of their own, to mount its /tmp.
-    if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
-    METRONOME_COMMAND_NAMESPACE="$shared_tmp" setpriv --pdeathsig KILL "${namespace[@]}" \
-        bash "$command_path" "${command_arguments[@]}" 9>&- &
+    setpriv --pdeathsig KILL "${namespace[@]}" bash "$command_path" "${command_arguments[@]}" 9>&- &
     local inside=$! status=0
+    # Ctrl+C: 130, SIGTERM: 143, at once; disowned first, so that bash reports no killed job.
     trap 'disown "$inside"; kill -KILL "$inside"; exit 130' INT
     trap 'disown "$inside"; kill -KILL "$inside"; exit 143' TERM
     wait "$inside" || status=$?
     exit "$status"
 }
 
+# inside_namespace: a tmpfs on /tmp; what must stay in view there (the folder itself, where it
+# lies under /tmp; keep_in_tmp) is bound back from a descriptor opened before the mount.
 inside_namespace() {
-    local shared="$METRONOME_COMMAND_NAMESPACE"
-    unset METRONOME_COMMAND_NAMESPACE # a command it runs (in another clone) begins its own
     trap 'exit 130' INT
     trap 'exit 143' TERM
-    export TMPDIR="$root/build/command.tmp"
-    if [ "$shared" = 1 ]; then return; fi
-    # Wine's server folder, Xvfb's locks and sockets, whatever a tool leaves in /tmp: gone with the
-    # namespace. A folder that lies under /tmp stays in view: bound back from the working folder.
+    local kept=() path fd
+    for path in "$root" "${keep_in_tmp[@]}"; do
+        if [[ "$path" == /tmp/* && -e "$path" ]]; then
+            exec {fd}<"$path"
+            kept+=("$fd" "$path")
+        fi
+    done
     mount -t tmpfs -o mode=1777 tmpfs /tmp
-    if [[ "$root/" == /tmp/* ]]; then
-        mkdir -p "$root"
-        mount --bind -c "/proc/$$/cwd" "$root"
-        cd "$root"
-    fi
+    while [ ${#kept[@]} -gt 0 ]; do
+        fd="${kept[0]}" path="${kept[1]}" kept=("${kept[@]:2}")
+        mkdir -p "$(dirname "$path")"
+        if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
+        mount --bind "/proc/$$/fd/$fd" "$path"
+        exec {fd}<&-
+    done
+    cd "$root"
+    export TMPDIR=/tmp
 }
 
-# configure PRESET: the CMake preset's build folder. A build folder made where the clone stood
-# before it was moved or copied names its old place; it is configured afresh here.
-configure() {
-    local cache="$root/build/$1/CMakeCache.txt" made=""
-    if [ -f "$cache" ]; then made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache")"; fi
-    if [ -n "$made" ] && [ "$made" != "$root/build/$1" ]; then
-        echo "$command_name: build/$1 was made in $made; configuring it afresh here"
-        rm -rf "$cache" "$root/build/$1/CMakeFiles"
-    fi
-    cmake --preset "$1" >/dev/null
-}
-
-# build PRESET [TARGET...]: builds the preset, or only the targets named.
-build() {
-    local preset="$1"
+# ready PRESET [TARGET...]: the preset configured, and built (only the targets named). A build
+# folder made where the clone stood before it was moved or copied is configured afresh here.
+ready() {
+    local preset="$1" cache="$root/build/$1/CMakeCache.txt" made=""
     shift
+    if [ -f "$cache" ]; then made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache")"; fi
+    if [ -n "$made" ] && [ "$made" != "$root/build/$preset" ]; then
+        echo "$command_name: build/$preset was made in $made; configuring it afresh here"
+        rm -rf "$cache" "$root/build/$preset/CMakeFiles"
+    fi
+    cmake --preset "$preset" >/dev/null
     if [ $# -gt 0 ]; then set -- --target "$@"; fi
     cmake --build --preset "$preset" "$@"
 }
 
-# ready PRESET [TARGET...]: the preset configured and built.
-ready() {
-    configure "$1"
-    build "$@"
-}
-
-# test_preset PRESET [CTEST ARGS...]: the preset configured, built and its tests run.
-test_preset() {
-    local preset="$1"
-    shift
-    ready "$preset"
-    ctest --preset "$preset" "$@"
-}
-
-# The Wine session: every command enters Wine through it. windows_session runs it on the Windows
-# build's own prefix, as its tests do.
-# shellcheck disable=SC2034
+# The Wine session: every command enters Wine through it; windows_session on the Windows build's
+# own prefix, as its tests do.
 session="$root/harness/wine-session.sh"
 windows_session() { "$session" --build "$root/build/windows" "$@"; }
 
