@@ -1,19 +1,22 @@
 #!/usr/bin/python3
-"""The commands a person types, in a fresh copy of the source under a folder named in Japanese
-with a space, a quote and a dollar sign, as on a machine without a display.
+"""The commands a person types, in a fresh copy of the source under a folder whose path holds
+Japanese, spaces, a quote, a backtick, $, &, parentheses, ! and %, and is longer than a Windows
+program's MAX_PATH, as on a machine without a display.
 
+- A folder with a character CMake or Ninja cannot build in is refused before anything is
+  written, and so is a machine where no namespace can be made, before anything is installed.
 - The first run stopped with SIGTERM while it makes its Wine prefix: 143 at once. The next run
-  says it makes the half-made prefix afresh; killed with SIGKILL in the middle of its
-  demonstration, nothing of it runs 2 s later and nothing of it is left in /tmp.
+  says it makes the half-made prefix afresh; its processes have a /tmp of their own; killed with
+  SIGKILL in the middle of its demonstration, nothing of it runs 2 s later and Wine's server
+  folder is not in our /tmp.
 - The run after it passes, and a user's process that names a file of the clone lives on. Its
   demonstration: the clicks in the WAV file it leaves must be the notes the program sent, 400 ms
   apart at the default 90 BPM.
 - A short benchmark, whose report (under build/, docs/ untouched) must hold the program's rows.
-- A run during a ctest of the clone's Windows tests: both pass, and after the ctest no Wine or
-  Xvfb of the clone runs.
-- A run stopped with Ctrl+C: 130 at once, no line of bash's own, nothing left running.
-- Two fuzz runs at once: the second is refused plainly; SIGTERM ends the first at once, in its
-  build. SIGTERM ends a long stress run at once too.
+- A fuzz run (a native build configured here) passes; a second one meanwhile is refused plainly;
+  SIGTERM ends a long fuzz run and a stress run in its build at once.
+- The developer's test loop: -N lists the tests; one test stopped with Ctrl+C (130 at once) and
+  one killed with SIGKILL; each leaves nothing running 2 s later.
 
 Needs the harness on PYTHONPATH (click_audio).
 
@@ -40,23 +43,17 @@ def command(copy, name, *args):
     return ['bash', str(copy / 'scripts' / name), *args]
 
 
-def started_demonstration(copy, env):
-    """A long demonstration, started as a terminal starts a command, once the program has sent
-    notes. What the run prints from its demonstration on is left to read."""
-    run = subprocess.Popen(command(copy, 'run.sh', '--seconds', '30'), env=env,
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                           start_new_session=True)
+def started(copy, env, args, wait_for):
+    """A command started as a terminal starts it, once it printed wait_for. What it prints after
+    is left to read."""
+    run = subprocess.Popen(command(copy, *args), env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True, start_new_session=True)
+    seen = []
     for line in run.stdout:
-        if 'demonstrating the program' in line:
-            break
-    else:
-        sys.exit(f'the run ended before its demonstration ({run.wait()})')
-    log = copy / 'build' / 'command.tmp' / 'click.log'
-    for _ in range(600):
-        if log.exists() and 'DATA' in log.read_text(errors='replace'):
-            return run
-        time.sleep(0.1)
-    sys.exit(f'the run never played ({run.poll()})')
+        seen.append(line)
+        if wait_for in line:
+            return run, seen
+    sys.exit(f'{args} ended ({run.wait()}) before it printed "{wait_for}":\n{"".join(seen)}')
 
 
 def running_in(copy):
@@ -72,94 +69,49 @@ def running_in(copy):
             continue
         pid = int(process.name)
         if os.fsencode(copy) in seen and pid != os.getpid() and pid not in users_own:
-            found.append(f'{pid}: {line.decode(errors="replace").strip()}')
+            found.append((pid, line.decode(errors='replace').strip()))
     return found
 
 
-def expect_nothing_left(copy, after, within=1):
+def expect_nothing_left(copy, after, within=2):
     time.sleep(within)
     if running_in(copy):
-        sys.exit(f'left running {within} s after {after}:\n' + '\n'.join(running_in(copy)))
+        sys.exit(f'left running {within} s after {after}:\n' +
+                 '\n'.join(f'{pid}: {line}' for pid, line in running_in(copy)))
 
 
-def in_tmp():
-    """What a command could leave in /tmp: Wine's, Xvfb's and mktemp's files, the project's own."""
-    names = os.listdir('/tmp')
-    if os.path.isdir('/tmp/.X11-unix'):
-        names += [f'.X11-unix/{n}' for n in os.listdir('/tmp/.X11-unix')]
-    return {n for n in names if n.startswith(('wine', '.wine', '.X', 'tmp.', 'metronome'))}
-
-
-def first_setup_interrupted(copy, env):
-    """SIGTERM to the first run while it makes its Wine prefix."""
-    terminated(copy, env, ['run.sh', '--seconds', '30'], 'demonstrating', after=3)
-
-
-def killed_in_the_middle(copy, env):
-    """SIGKILL to a run command while it plays, once the program has sent notes. The run must have
-    made afresh the prefix the interrupted one left half-made."""
-    tmp_before = in_tmp()
-    run = started_demonstration(copy, env)
-    run.send_signal(signal.SIGKILL)
-    run.wait()
-    said = run.stdout.read()
-    run.stdout.close()
-    print(f'killed the run command in the middle of its demonstration; it said:\n{said}')
-    if 'making it afresh' not in said:
-        sys.exit('the run after an interrupted set-up did not say it made the prefix afresh')
-    expect_nothing_left(copy, 'SIGKILL to run.sh', within=2)
-    if in_tmp() - tmp_before:
-        sys.exit(f'left in /tmp: {in_tmp() - tmp_before}')
-
-
-def run_during_ctest(copy, env):
-    """A run while the clone's Windows tests run: both pass; after the ctest nothing of it runs."""
-    subprocess.run(['cmake', '--build', '--preset', 'windows', '--target', 'beat_clock_tests'],
-                   cwd=copy, env=env, check=True, stdout=subprocess.DEVNULL)
-    tests = subprocess.Popen(['ctest', '--preset', 'windows', '-R', '^BeatClock\\.'], cwd=copy,
-                             env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    seen = []
-    for line in tests.stdout:
-        seen.append(line)
-        if 'Start' in line and 'BeatClock.' in line:
-            break
-    run = subprocess.run(command(copy, 'run.sh', '--seconds', '2'), env=env, capture_output=True,
-                         text=True, timeout=300)
-    seen += tests.stdout.readlines()
-    status = tests.wait()
-    print(f'run.sh during a ctest: {run.returncode}; the ctest: {status}: {seen[-3:]}')
-    if run.returncode != 0 or status != 0:
-        sys.exit(f'run.sh ({run.returncode}: {run.stderr}) during a ctest ({status}):\n'
-                 + ''.join(seen))
-    expect_nothing_left(copy, 'the ctest')
-
-
-def ctrl_c(copy, env):
-    """Ctrl+C in the terminal: SIGINT to the run command's whole process group."""
-    run = started_demonstration(copy, env)
-    os.killpg(run.pid, signal.SIGINT)
-    began = time.monotonic()
-    status = run.wait(timeout=60)
-    took = time.monotonic() - began
-    rest = run.stdout.read()
-    run.stdout.close()
-    print(f'Ctrl+C: exit {status} after {took:.2f} s; then it printed: {rest!r}')
-    if status != 130 or took > 10:
-        sys.exit(f'run.sh after Ctrl+C: exit {status} after {took:.1f} s, not 130 at once')
-    if 'Terminated' in rest or 'Killed' in rest:
-        sys.exit(f'run.sh printed a line of bash\'s own after Ctrl+C: {rest!r}')
-    expect_nothing_left(copy, 'Ctrl+C')
+def refused(temp):
+    """A folder that CMake or Ninja cannot build in, and a machine without namespaces: one
+    sentence, exit 2, nothing written, nothing installed."""
+    for character, named in ((';', "';'"), ('"', "'\"'"), ('\\', "'\\'"), ('#', "'#'"),
+                             ('[', "'['"), ('*', "'*'"), ('\t', 'a tab'), ('\n', 'a line break')):
+        folder = Path(temp) / 'refused' / f'a{character}b'
+        shutil.copytree(source / 'scripts', folder / 'scripts')
+        out = subprocess.run(command(folder, 'fuzz.sh', '--seconds', '1'), capture_output=True,
+                             text=True, timeout=60)
+        if out.returncode != 2 or f'holds {named}, in which' not in out.stderr or \
+                os.listdir(folder) != ['scripts']:
+            sys.exit(f'a folder with {named}: {out.returncode} {out.stderr!r} {os.listdir(folder)}')
+    # unshare as where namespaces are not allowed (a container without CAP_SYS_ADMIN).
+    fake = Path(temp) / 'refused' / 'no-namespaces'
+    fake.mkdir()
+    (fake / 'unshare').write_text('#!/bin/sh\necho "unshare: unshare failed: Operation not '
+                                  'permitted" >&2\nexit 1\n')
+    (fake / 'unshare').chmod(0o755)
+    folder = Path(temp) / 'refused' / 'a'
+    shutil.copytree(source / 'scripts', folder / 'scripts')
+    env = dict(os.environ, PATH=f'{fake}:{os.environ["PATH"]}')
+    out = subprocess.run(command(folder, 'fuzz.sh', '--seconds', '1'), env=env,
+                         capture_output=True, text=True, timeout=60)
+    print(f'without namespaces: {out.returncode}: {out.stderr.strip()}')
+    if out.returncode != 2 or 'cannot make a process namespace' not in out.stderr or \
+            'install-deps' in out.stdout + out.stderr or os.listdir(folder) != ['scripts']:
+        sys.exit(f'without namespaces: {out.returncode} {out.stdout!r} {out.stderr!r}')
 
 
 def terminated(copy, env, args, wait_for, after=2):
     """SIGTERM to a command once it printed wait_for: 143 at once, nothing of it left running."""
-    run = subprocess.Popen(command(copy, *args), env=env, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, text=True)
-    seen = []
-    for line in run.stdout:
-        seen.append(line)
-        if wait_for in line:
-            break
+    run, seen = started(copy, env, args, wait_for)
     time.sleep(after)
     run.send_signal(signal.SIGTERM)
     began = time.monotonic()
@@ -173,32 +125,90 @@ def terminated(copy, env, args, wait_for, after=2):
     expect_nothing_left(copy, f'SIGTERM to {args}')
 
 
+def killed_in_the_middle(copy, env):
+    """SIGKILL to a run command while it plays. The run must have made afresh the prefix the
+    interrupted one left half-made, and have had a /tmp of its own."""
+    run, seen = started(copy, env, ['run.sh', '--seconds', '30'], 'pressed')
+    time.sleep(1)
+    # The /tmp its Wine server and display see (through /proc/PID/root, in their own mounts).
+    own_tmp = {os.stat(f'/proc/{pid}/root/tmp').st_dev for pid, line in running_in(copy)
+               if 'wineserver' in line or 'Xvfb' in line}
+    run.send_signal(signal.SIGKILL)
+    run.wait()
+    said = ''.join(seen) + run.stdout.read()
+    run.stdout.close()
+    print(f'killed the run command in the middle of its demonstration; it said:\n{said}')
+    if 'making it afresh' not in said:
+        sys.exit('the run after an interrupted set-up did not say it made the prefix afresh')
+    if not own_tmp or os.stat('/tmp').st_dev in own_tmp:
+        sys.exit('the run command\'s processes wrote in our /tmp, not in one of their own')
+    expect_nothing_left(copy, 'SIGKILL to run.sh')
+    server = (copy / 'build' / 'wine-virtual' / 'wineserver').read_text().strip()
+    if (Path('/tmp') / server).exists():
+        sys.exit(f'the killed run left its Wine server\'s folder /tmp/{server}')
+
+
+def test_loop(copy, env):
+    """The developer's test command with ctest's arguments: -N, then one test stopped by Ctrl+C
+    (SIGINT to the terminal's process group) and one by SIGKILL."""
+    listed = subprocess.run(command(copy, 'test.sh', '-N'), env=env, capture_output=True,
+                            text=True, timeout=600)
+    print(f'test.sh -N: {listed.returncode}: {listed.stdout.strip().splitlines()[-1:]}')
+    if listed.returncode != 0 or 'Dialog.NoNoteAfterTheStopPress' not in listed.stdout:
+        sys.exit(f'test.sh -N: {listed.returncode}\n{listed.stdout[-2000:]}{listed.stderr}')
+    expect_nothing_left(copy, 'test.sh -N')
+    for name, stop in (('Ctrl+C', lambda run: os.killpg(run.pid, signal.SIGINT)),
+                       ('SIGKILL', lambda run: run.send_signal(signal.SIGKILL))):
+        run, _ = started(copy, env, ['test.sh', '-R', 'StressStartStop'], 'Start ')
+        time.sleep(2)
+        stop(run)
+        began = time.monotonic()
+        status = run.wait(timeout=60)
+        took = time.monotonic() - began
+        rest = run.stdout.read()
+        run.stdout.close()
+        print(f'test.sh -R, {name} in a test: exit {status} after {took:.2f} s')
+        if name == 'Ctrl+C' and (status != 130 or took > 10):
+            sys.exit(f'test.sh after Ctrl+C: exit {status} after {took:.1f} s, not 130 at once')
+        if 'Terminated' in rest or 'Killed' in rest:
+            sys.exit(f'test.sh printed a line of bash\'s own after {name}: {rest!r}')
+        expect_nothing_left(copy, f'{name} to test.sh -R')
+
+
 def two_fuzz_runs(copy, env):
-    first = subprocess.Popen(command(copy, 'fuzz.sh', '--seconds', '600'), env=env, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
-    time.sleep(3)
-    second = subprocess.run(command(copy, 'fuzz.sh', '--seconds', '5'), env=env, capture_output=True,
-                            text=True, timeout=60)
+    """A fuzz run passes; a second one while another runs is refused; SIGTERM ends the first."""
+    one = subprocess.run(command(copy, 'fuzz.sh', '--seconds', '1'), env=env, capture_output=True,
+                         text=True, timeout=600)
+    if one.returncode != 0:
+        sys.exit(f'fuzz.sh --seconds 1: {one.returncode}\n{one.stdout[-2000:]}{one.stderr}')
+    first, _ = started(copy, env, ['fuzz.sh', '--seconds', '600'], 'everything is installed')
+    time.sleep(2)
+    second = subprocess.run(command(copy, 'fuzz.sh', '--seconds', '5'), env=env,
+                            capture_output=True, text=True, timeout=60)
     print(f'a second fuzz.sh: exit {second.returncode}: {second.stderr.strip()}')
     if second.returncode != 1 or 'one at a time' not in second.stderr:
         sys.exit(f'a second fuzz.sh was not refused: {second.returncode} {second.stderr}')
     first.send_signal(signal.SIGTERM)
     began = time.monotonic()
     status = first.wait(timeout=120)
-    print(f'fuzz.sh: SIGTERM in its build: exit {status} after {time.monotonic() - began:.2f} s')
+    first.stdout.close()
+    print(f'fuzz.sh: SIGTERM while it fuzzes: exit {status} after {time.monotonic() - began:.2f} s')
     if status != 143 or time.monotonic() - began > 10:
         sys.exit(f'fuzz.sh after SIGTERM: exit {status}, not 143 at once')
     expect_nothing_left(copy, 'SIGTERM to fuzz.sh')
 
 
 with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
-    copy = Path(temp) / '練習 フォルダ' / "Bob's $5 metronome"
+    refused(temp)
+    copy = Path(temp) / "ドラム (テスト) & it's $PATH" / "`bob`'s 100%! metronome"
+    while len(os.fsencode(copy)) <= 240:  # past MAX_PATH in Wine's Z: form, with build/...
+        copy = copy / 'a rather long folder name'
     shutil.copytree(source, copy, symlinks=True, ignore=shutil.ignore_patterns('build'))
     env = {k: v for k, v in os.environ.items()
            if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'PYTHONPATH')}
     user = None
     try:
-        first_setup_interrupted(copy, env)
+        terminated(copy, env, ['run.sh', '--seconds', '30'], 'demonstrating', after=3)
         killed_in_the_middle(copy, env)
         # A user's own process that names a file of the clone: no command's to end.
         user = subprocess.Popen(['tail', '-f', str(copy / 'harness' / 'demonstration.sh')],
@@ -233,17 +243,13 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
             if row not in report:
                 sys.exit(f'the benchmark report in {copy} lacks the row "{row}"')
 
-        run_during_ctest(copy, env)
-        ctrl_c(copy, env)
         two_fuzz_runs(copy, env)
         terminated(copy, env, ['stress.sh', '--seconds', '600'], 'Building')
+        test_loop(copy, env)
     finally:
         if user is not None:
             user.kill()
             user.wait()
-        # The copy's tests' session must not outlive it, should the ctest have failed.
-        subprocess.run(['bash', str(copy / 'harness' / 'wine-session.sh'), '--build',
-                        str(copy / 'build' / 'windows'), 'shutdown'], capture_output=True)
 
 gaps = [b - a for a, b in zip(heard, heard[1:])]
 print(f'{len(sent)} notes sent, {len(heard)} clicks heard, gaps {gaps}')
