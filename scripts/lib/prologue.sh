@@ -103,7 +103,8 @@ begin_command() {
 }
 
 # inside_namespace: a tmpfs on /tmp; what must stay in view there (the folder itself, where it
-# lies under /tmp; keep_in_tmp) is bound back from a descriptor opened before the mount.
+# lies under /tmp; keep_in_tmp) is bound back from a descriptor opened before the mount, as it
+# stands (mount would resolve the descriptor's path again, in the new /tmp).
 inside_namespace() {
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -119,7 +120,7 @@ inside_namespace() {
         fd="${kept[0]}" path="${kept[1]}" kept=("${kept[@]:2}")
         mkdir -p "$(dirname "$path")"
         if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
-        mount --bind "/proc/$$/fd/$fd" "$path"
+        mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path"
         exec {fd}<&-
     done
     cd "$root"
