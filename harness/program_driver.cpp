@@ -241,7 +241,7 @@ namespace {
 
 bool SettingsEnabled(HWND dialog, bool enabled) {
     for (int id : kDialogControls) {
-        if (id != IDOK && (IsWindowEnabled(GetDlgItem(dialog, id)) != 0) != enabled) {
+        if (IsSettingControl(id) && (IsWindowEnabled(GetDlgItem(dialog, id)) != 0) != enabled) {
             return false;
         }
     }

@@ -7,9 +7,13 @@
 
 #include "res/resource_ids.h"
 
-// Every control, in the template's order. All but the button (IDOK) are greyed out while the
-// click plays.
+// Every control, in the template's order.
 const int kDialogControls[] = {IDOK,          IDC_EDIT_BEATS,    IDC_EDIT_NOTE,  IDC_EDIT_BPM,
                                IDC_LABEL_BPM, IDC_LABEL_TIMESIG, IDC_LABEL_SLASH};
+
+// The controls greyed out while the click plays: all but the button, which stays for the stop.
+inline bool IsSettingControl(int id) {
+    return id != IDOK;
+}
 
 #endif

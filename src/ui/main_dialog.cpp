@@ -16,11 +16,10 @@ HANDLE g_workerThread = nullptr;
 
 namespace {
 
-// Every control but the button, which stays for the stop.
 void EnableSettingControls(HWND dialog, BOOL enable) {
     for (int id : kDialogControls) {
         HWND control = GetDlgItem(dialog, id);
-        if (id != IDOK && control != nullptr) {
+        if (IsSettingControl(id) && control != nullptr) {
             EnableWindow(control, enable);
         }
     }
