@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <random>
 #include <string>
 
@@ -23,19 +22,18 @@
 // function, which this test imports. Wine keeps no raised timer resolution to look at, nor any
 // trace of how a timer was asked to end; the record shows both. timeSetEvent can be made to fail,
 // as Windows may.
+// Only the clock thread records, and the test reads the record once it has joined that thread:
+// the join orders the two, so no lock.
 namespace {
 
-std::mutex g_callsLock;
 std::vector<std::string> g_calls;
 bool g_failTimer = false;
 
 void Record(const std::string &call) {
-    const std::lock_guard<std::mutex> hold(g_callsLock);
     g_calls.push_back(call);
 }
 
 std::vector<std::string> TakeCalls() {
-    const std::lock_guard<std::mutex> hold(g_callsLock);
     return std::move(g_calls);
 }
 
@@ -286,6 +284,7 @@ TEST_F(BeatClock, ZeroTempoFailsInsteadOfDividingByZero) {
     settings.beats = 4;
     settings.running.store(1);
     EXPECT_EQ(RunUntilItEnds(&settings), 0xFFFFFFFFu);
+    EXPECT_TRUE(TakeCalls().empty()) << "nothing may be taken";
 }
 
 TEST_F(BeatClock, CallbackWithoutALiveClockTouchesNothing) {
@@ -322,7 +321,6 @@ TEST_F(BeatClock, GivesBackWhatItTookInOrderOnEveryPath) {
          1000,
          true,
          {begin, keep, "midiOutOpen", arm, end, "midiOutReset", "midiOutClose"}},
-        {"zero tempo", 0, false, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
@@ -333,7 +331,7 @@ TEST_F(BeatClock, GivesBackWhatItTookInOrderOnEveryPath) {
         Sleep(300);
         DWORD exitCode = 0;
         EXPECT_GE(StopBeatClock(&settings, thread, 10000, &exitCode), 0);
-        EXPECT_EQ(exitCode, c.failTimer || c.bpm == 0 ? 0xFFFFFFFFu : 0u);
+        EXPECT_EQ(exitCode, c.failTimer ? 0xFFFFFFFFu : 0u);
         EXPECT_EQ(TakeCalls(), c.calls);
     }
 }
