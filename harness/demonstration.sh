@@ -11,13 +11,12 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 session="$here/wine-session.sh"
 exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
 log="$work/click.log"
-export METRONOME_MIDI=recorder METRONOME_QUIET_ALSA=1 METRONOME_DIRECT_OUTPUT=1
+export METRONOME_MIDI=recorder METRONOME_QUIET_ALSA=1
 export METRONOME_MIDI_LOG="Z:${log//\//\\}"
 unset METRONOME_USE_DISPLAY
 : "${METRONOME_PYTHON:?set by the run command}"
 
-"$session" prepare
-display="$("$session" display)"
+display="$("$session" prepare)"
 # Wine's complaints about the missing sound device go to a log, not to the user.
 "$session" run "$exe" 2>"$work/wine.log" &
 program=$!

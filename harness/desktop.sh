@@ -13,7 +13,7 @@ exe="$1" seconds="$2" port="$3" work="$4"
 python="${METRONOME_PYTHON:?set by the run command}"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$(PYTHONPATH="$here" "$python" -c 'import click_audio; print(click_audio.SOUNDFONT)')"
-export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1 METRONOME_DIRECT_OUTPUT=1
+export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1
 
 # Whatever this starts, the synthesiser included, ends with the run command's namespace.
 # The first port of a synthesiser (or the one asked for): "address, client, port, Wine's name".
@@ -68,13 +68,6 @@ key='HKCU\Software\Microsoft\Windows\CurrentVersion\Multimedia\MIDIMap'
 echo "run: the click goes to $client, port $address '$port_name' ($where)"
 "$session" run "$exe" &
 program=$!
-# Until the program ends or the time is up, whichever comes first.
-end=$((SECONDS + ${seconds:-0}))
-while kill -0 "$program" 2>/dev/null; do
-    if [ -n "$seconds" ] && [ "$SECONDS" -ge "$end" ]; then
-        kill "$program" 2>/dev/null || true
-        break
-    fi
-    sleep 0.2
-done
-wait "$program" 2>/dev/null || true
+# Until the program ends or the time is up; then the run command's end ends what runs.
+if [ -n "$seconds" ]; then sleep "$seconds" & fi
+wait -n "$program" ${seconds:+$!} || true

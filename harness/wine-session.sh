@@ -1,22 +1,17 @@
 #!/usr/bin/env bash
-# The one way into Wine for tests, benchmark, stress runs and the run command: a prefix, its
-# persistent wineserver and, unless a real display is wanted, a private Xvfb display.
-#   wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display | wait-window
-# run prepares what is missing, then runs; display prints the session's display; wait-window
-# waits up to 30 s for a drawn window. Wine runs only inside one of this folder's commands
-# (scripts/lib/prologue.sh): a PID namespace with a /tmp of its own, whose end ends the session's
-# server, display and programs, and whose server no other namespace sees. The commands run one at
-# a time, so a prefix has one session.
+# The one way into Wine: a prefix, its persistent wineserver and, unless a real display is wanted,
+# a private Xvfb display, for tests, benchmark, stress runs and the run command.
+#   wine-session.sh [--build DIR] run PROGRAM [ARGS...]  prepares what is missing, then runs
+#   wine-session.sh [--build DIR] prepare | wait-window  prints the display | awaits a window
+# Only inside one of this folder's commands (scripts/lib/prologue.sh): a PID namespace with a /tmp
+# of its own, whose end ends the session, and whose server no other namespace sees. The commands
+# run one at a time, so a prefix has one session.
 # --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
-# tests use it. Otherwise WINEPREFIX names the prefix. From the environment:
-#   METRONOME_MIDI             behind the MIDI mapper: recorder (harness/midimap.cpp, the default
-#                              with --build), none (no MIDI output), system (Wine's own)
-#   METRONOME_WOW64=1          a 64-bit prefix, the program under WoW64 (DIR/wineprefix-wow64)
-#   METRONOME_USE_DISPLAY=1    the caller's DISPLAY and window manager, not a private Xvfb
-#   METRONOME_QUIET_ALSA=1     ALSA pointed at an empty configuration (no sound card here)
-#   METRONOME_DLLOVERRIDES     added to Wine's DLL overrides
-#   METRONOME_LANG             the locale programs run in (default ja_JP.UTF-8)
-#   METRONOME_DIRECT_OUTPUT=1  the program writes straight to our output (interactive use)
+# tests use it; otherwise WINEPREFIX. From the environment: METRONOME_MIDI (behind the MIDI
+# mapper: recorder, harness/midimap.cpp, the default with --build; none; system, Wine's own),
+# METRONOME_WOW64=1 (a 64-bit prefix, DIR/wineprefix-wow64), METRONOME_USE_DISPLAY=1 (the
+# caller's DISPLAY), METRONOME_QUIET_ALSA=1 (no sound card here), METRONOME_DLLOVERRIDES,
+# METRONOME_LANG (default ja_JP.UTF-8).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 root="$(dirname "$here")"
@@ -27,7 +22,6 @@ if [[ "$(tr '\0' '\n' </proc/1/cmdline | sed -n 2p)" != "$root/scripts/"* ]]; th
 fi
 build="$root/build/windows"
 if [ "${1:-}" = --build ]; then
-    [ $# -ge 2 ] || { echo "wine-session: --build needs a folder" >&2; exit 2; }
     build="$(cd "$2" && pwd -P)"
     export WINEPREFIX="$build/wineprefix" METRONOME_QUIET_ALSA=1
     export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
@@ -40,8 +34,7 @@ fi
 state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
 mkdir -p "$state"
 
-# Wine's helpers live on after we end and keep every descriptor they inherit: a caller's pipe
-# (a synthesiser's command pipe, a test's output) would never close. Give them none.
+# Wine's helpers outlive us with every descriptor they inherit: a caller's pipe would not close.
 for fd in "/proc/$$/fd"/*; do
     fd="${fd##*/}"
     if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
@@ -50,8 +43,8 @@ done
 # A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
 export WINEDEBUG=-all WINEARCH=win32
 if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
-# Made as a Japanese system, whose texts render only in a Japanese locale (a command has
-# generated it); METRONOME_LANG runs programs as on a Windows of another language (en_US.UTF-8).
+# A Japanese system, whose texts render only in a Japanese locale (the commands make it);
+# METRONOME_LANG runs programs as on a Windows of another language (en_US.UTF-8).
 export LANG=ja_JP.UTF-8
 unset LC_ALL
 overrides="mscoree,mshtml="
@@ -65,37 +58,26 @@ system) ;;
 esac
 if [ -n "${METRONOME_DLLOVERRIDES:-}" ]; then overrides="$overrides;$METRONOME_DLLOVERRIDES"; fi
 export WINEDLLOVERRIDES="$overrides"
-# Without a sound card ALSA only complains: an empty configuration, at a path without the spaces
-# at which ALSA splits its path.
+# Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
 if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
     cp "$here/alsa-null.conf" "$state/alsa.conf"
     export ALSA_CONFIG_PATH="$state/alsa.conf"
 fi
 
-own_display() {
-    [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]
-}
+own_display() { [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; }
 
-# start_display: a private Xvfb on a display it picks itself, living as long as the namespace;
-# exports DISPLAY once it answers.
+# start_display: a private Xvfb, living as long as the namespace, on a display it picks itself and
+# names once it takes clients (-displayfd); exports DISPLAY.
 start_display() {
-    local number="$state/display-number"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" </dev/null >/dev/null 2>&1 9>&- &
-    local xvfb=$!
-    for _ in $(seq 1 100); do
-        if [ -s "$number" ] && DISPLAY=":$(head -n1 "$number")" xdpyinfo >/dev/null 2>&1; then
-            DISPLAY=":$(head -n1 "$number")" && export DISPLAY
-            return 0
-        fi
-        kill -0 "$xvfb" 2>/dev/null || break
-        sleep 0.1
-    done
-    echo "wine-session: could not start Xvfb" >&2
-    return 1
+    local fd number
+    exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>&1 </dev/null \
+        >/dev/null 2>&1 9>&-)
+    read -r number <&"$fd" || { echo "wine-session: could not start Xvfb" >&2; return 1; }
+    exec {fd}<&-
+    export DISPLAY=":$number"
 }
 
-# setup COMMAND...: a step of making the prefix, its output kept in setup.log; a failure says
-# what Wine said.
+# setup COMMAND...: a step of making the prefix, logged; a failure shows what Wine said.
 setup() {
     "$@" </dev/null >>"$state/setup.log" 2>&1 9>&- && return 0
     echo "wine-session: '$*' failed while making $WINEPREFIX; Wine said:" >&2
@@ -112,8 +94,7 @@ make_prefix() {
             "making it afresh" >&2
         rm -rf "$WINEPREFIX"
     fi
-    # Creating the prefix goes on in the background for a while; its server, not a persistent
-    # one, ends once this prefix's programs have.
+    # Made in the background for a while, by a server that ends with the prefix's programs.
     setup wineboot -i || true
     setup timeout 120 wineserver -w || true
     # A crash must fail the test, not wait on a dialog.
@@ -128,20 +109,18 @@ make_prefix() {
     if [ "$WINEARCH" = win64 ]; then version=win10; fi
     setup wine winecfg /v "$version"
     mkdir -p "$fonts"
-    # Debian's Wine leaves the prefix's fonts out: Marlett draws the close box, and the raster
-    # System font is an English Windows' dialog font. Not jvgasys.fon, which has no kanji
-    # (docs/wine.md).
+    # Fonts Debian's Wine leaves out: Marlett draws the close box, the raster System font is an
+    # English Windows' dialog font; not jvgasys.fon, which has no kanji (docs/wine.md).
     cp /usr/share/wine/fonts/{marlett.ttf,vgasys.fon} "$fonts/"
-    # The session that made the prefix is not fit to go on: its service manager leaves COM's
-    # RpcSs unstartable, and the first program to open the MIDI output (winmm starts COM for the
-    # audio devices) waits 10 s for it. Ended here, with the registry on disk.
+    # Ended with the registry on disk: its service manager leaves COM's RpcSs unstartable, and
+    # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
     setup wineserver -k || true
     setup timeout 120 wineserver -w || true
     touch "$made"
 }
 
-# prepare: the namespace's session of the prefix, started once: display, prefix, recorder and
-# persistent server. Two programs of one namespace prepare one after the other.
+# prepare: the namespace's session of the prefix, started once (two callers, one at a time):
+# display, prefix, recorder and persistent server; DISPLAY exported.
 prepare() {
     exec 9>"$state/lock"
     flock 9
@@ -165,40 +144,31 @@ prepare() {
     export DISPLAY
 }
 
-# The folder seen by Windows programs through a short path in the namespace's /tmp: under Wine a
-# program knows its own path as Z: and the Linux path, and a deep folder's would not fit in the
-# MAX_PATH buffers of Windows programs.
+# Programs see the folder through a short path in the namespace's /tmp: under Wine a program's
+# own path is Z: and the Linux path, which from a deep folder would overflow a MAX_PATH buffer.
 short="/tmp/metronome-wine/folder"
 [ -L "$short" ] || ln -s "$root" "$short" 2>/dev/null || true
 
 case "${1:-}" in
-display)
-    cat "$state/display"
+prepare)
+    prepare
+    echo "$DISPLAY"
     ;;
 wait-window)
     # A bare desktop has a single colour; a drawn window brings more.
-    probe="$state/probe.png"
+    prepare
     for _ in $(seq 1 60); do
         sleep 0.5
-        DISPLAY="$("$here/wine-session.sh" display)" import -window root "$probe"
-        [ "$(identify -format %k "$probe")" -gt 20 ] && break
+        import -window root "$state/probe.png"
+        [ "$(identify -format %k "$state/probe.png")" -gt 20 ] && break
     done
-    rm -f "$probe"
-    ;;
-prepare)
-    prepare
     ;;
 run)
-    shift
     prepare
-    LANG="${METRONOME_LANG:-$LANG}"
-    program="$1"
-    shift
+    LANG="${METRONOME_LANG:-$LANG}" program="$2"
+    shift 2
     if [[ "$program" == "$root/"* ]]; then program="$short/${program#"$root/"}"; fi
     if [[ "$PWD/" == "$root/"* ]]; then cd "$short/${PWD#"$root"}"; fi
-    if [ "${METRONOME_DIRECT_OUTPUT:-0}" = 1 ]; then
-        exec wine "$program" "$@"
-    fi
     # Wine's helpers inherit the output of the program that starts them and keep it open while
     # they live: a caller reading ours through a pipe would wait for ever. So the program writes
     # to files that lose their names at once, passed on when it has ended.
@@ -212,8 +182,7 @@ run)
     exit "$status"
     ;;
 *)
-    echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | display |" \
-        "wait-window" >&2
+    echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | wait-window" >&2
     exit 2
     ;;
 esac

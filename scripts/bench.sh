@@ -61,7 +61,7 @@ for pass in "${passes[@]}"; do
     folder="/tmp/bench/$pass"
     mkdir -p "$folder"
     winfolder="Z:${folder//\//\\}" # Wine's drive Z: is the Unix root
-    windows_session prepare
+    windows_session prepare >/dev/null
     if [ "$pass" = loaded ]; then
         echo "bench: both cores kept busy from here on (stress-ng)"
         stress-ng --cpu 2 --cpu-method matrixprod --quiet &

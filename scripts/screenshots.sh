@@ -11,11 +11,9 @@ begin_command
 ready windows metronome >/dev/null
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
-export WINEPREFIX="$root/build/wine-screenshots" METRONOME_MIDI=none METRONOME_QUIET_ALSA=1 \
-    METRONOME_DIRECT_OUTPUT=1
+export WINEPREFIX="$root/build/wine-screenshots" METRONOME_MIDI=none METRONOME_QUIET_ALSA=1
 unset METRONOME_USE_DISPLAY
-"$session" prepare
-display="$("$session" display)"
+display="$("$session" prepare)"
 media=docs/media
 mkdir -p "$media"
 

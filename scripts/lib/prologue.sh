@@ -1,8 +1,7 @@
 # shellcheck shell=bash
-# The start every command shares: strict mode, --help, the folder's name checked, one command of
-# the folder at a time, and a namespace of its own in which the command does its work. Sourced,
-# not run; each command first makes sure that bash, not sh, runs it, and checks its arguments
-# before it calls begin_command.
+# The start every command shares: strict mode, --help, the folder's name checked, then (from
+# begin_command, once its arguments are checked) one command of the folder at a time, in a
+# namespace of its own. Sourced by bash, not run.
 set -euo pipefail
 command_name="$(basename "$0" .sh)"
 command_path="$(cd "$(dirname "$0")" && pwd -P)/${0##*/}"
@@ -22,18 +21,14 @@ done
 # CMake and Ninja cannot build in a folder whose path holds one of these (CMake's list separator,
 # quote and escape, the brackets and wildcards of its globs, Ninja's line breaks): said before
 # anything is written. Every other character is quoted throughout.
-for character in '"' ';' "\\" '#' '[' ']' '<' '>' '|' '*' '?' $'\t' $'\n'; do
-    if [[ "$root" == *"$character"* ]]; then
-        case "$character" in
-        $'\t') character="a tab" ;;
-        $'\n') character="a line break" ;;
-        *) character="'$character'" ;;
-        esac
-        echo "$command_name: the folder's path holds $character, in which CMake or Ninja cannot" \
-            "build: ${root//$'\n'/\\n}. Rename the folder or clone it elsewhere." >&2
-        exit 2
-    fi
-done
+refused=$'[]";\\#[<>|*?\t\n]' # a bracket expression: ']' first, '\' as it stands
+if [[ "$root" =~ $refused ]]; then
+    character="'${BASH_REMATCH[0]}'"
+    character="${character/$'\'\t\''/a tab}" && character="${character/$'\'\n\''/a line break}"
+    echo "$command_name: the folder's path holds $character, in which CMake or Ninja cannot" \
+        "build: ${root//$'\n'/\\n}. Rename the folder or clone it elsewhere." >&2
+    exit 2
+fi
 
 # usage_error MESSAGE: says what is wrong with the command line, before anything is done.
 usage_error() {
@@ -57,30 +52,30 @@ seconds_option() {
     check_seconds "$seconds"
 }
 
-# begin_command: the command's work from here on, in two halves. Outside: one command of the
-# folder at a time, by a flock on build/command.lock, which the kernel drops when its holder ends,
-# however it ends; what is missing installed (install_flags), where sudo may ask for a password.
-# Inside: the command again, as the first process of a PID namespace with a /tmp of its own.
-# Everything it starts (builds, Wine, servers, displays, temporary files) lives there, and the
-# kernel ends it all with the command: the namespace's first process gets SIGKILL when the
-# command's process dies (a parent-death signal, --kill-child), and every other process with it.
-# The command knows it is inside from being process 1, which no caller can pass on.
-# keep_in_tmp: paths under the machine's /tmp that stay in view inside (a desktop's display).
+# begin_command: the command's work from here on. Outside: one command of the folder at a time,
+# by a flock on build/command.lock, which the kernel drops when its holder ends; what is missing
+# installed (install_flags), where sudo may ask for a password. Then the command again, inside:
+# the first process of a PID namespace with a /tmp of its own, where everything it starts lives,
+# and which the kernel ends with the command (a parent-death signal and --kill-child). It knows it
+# is inside from being process 1, which no caller can pass on. keep_in_tmp: paths under the
+# machine's /tmp that stay in view inside (a desktop's display).
 install_flags=() keep_in_tmp=()
 namespace=(unshare --pid --fork --kill-child --mount-proc)
 # A user who is not root maps to root in a user namespace of their own, to mount its /tmp.
 if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
+# no_namespace WHY: the kernel lets the command make no namespace here; said before any install.
+no_namespace() {
+    echo "$command_name: cannot make a process namespace with a /tmp of its own, which ends all" \
+        "it starts (${1//$'\n'/ }); it needs root, or user namespaces for other users" >&2
+    exit 2
+}
 begin_command() {
     if [ $$ = 1 ]; then
         inside_namespace
         return
     fi
     local why
-    if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
-        echo "$command_name: cannot make a process namespace with a /tmp of its own, which ends" \
-            "all it starts (${why//$'\n'/ }); it needs root or user namespaces" >&2
-        exit 2
-    fi
+    why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)" || no_namespace "$why"
     if ! { mkdir -p build && exec 9<>build/command.lock; } 2>/dev/null; then
         echo "$command_name: cannot write build/command.lock: is the folder read-only, or was" \
             "build/ made by another user (root, say)? Remove build/ or run as its owner." >&2
@@ -102,9 +97,8 @@ begin_command() {
     exit "$status"
 }
 
-# inside_namespace: a tmpfs on /tmp; what must stay in view there (the folder itself, where it
-# lies under /tmp; keep_in_tmp) is bound back from a descriptor opened before the mount, as it
-# stands (mount would resolve the descriptor's path again, in the new /tmp).
+# inside_namespace: a tmpfs on /tmp. What must stay in view (the folder, where under /tmp;
+# keep_in_tmp) is bound back from a descriptor opened before, not resolved again by mount.
 inside_namespace() {
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -115,7 +109,7 @@ inside_namespace() {
             kept+=("$fd" "$path")
         fi
     done
-    mount -t tmpfs -o mode=1777 tmpfs /tmp
+    path="$(mount -t tmpfs -o mode=1777 tmpfs /tmp 2>&1)" || no_namespace "$path"
     while [ ${#kept[@]} -gt 0 ]; do
         fd="${kept[0]}" path="${kept[1]}" kept=("${kept[@]:2}")
         mkdir -p "$(dirname "$path")"
@@ -127,8 +121,8 @@ inside_namespace() {
     export TMPDIR=/tmp
 }
 
-# ready PRESET [TARGET...]: the preset configured, and built (only the targets named). A build
-# folder made where the clone stood before it was moved or copied is configured afresh here.
+# ready PRESET [TARGET...]: the preset configured and built (the targets named); a build folder
+# made where the clone stood before it was moved or copied is configured afresh here.
 ready() {
     local preset="$1" cache="$root/build/$1/CMakeCache.txt" made=""
     shift
