@@ -133,8 +133,9 @@ prepare() {
             local recorder="$build/harness/midimap.dll"
             [ -f "$recorder" ] || { echo "wine-session: no recorder at $recorder" >&2; return 1; }
             local system="$WINEPREFIX/drive_c/windows/system32"
-            if [ "$WINEARCH" = win64 ]; then system="${system%32}wow64"; fi
-            cp "$recorder" "$system/midimap.new" && mv -f "$system/midimap.new" "$system/midimap.dll"
+            if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
+            cp "$recorder" "$system/midimap.new"
+            mv -f "$system/midimap.new" "$system/midimap.dll"
         fi
         wineserver -p </dev/null >>"$state/setup.log" 2>&1 9>&-
         echo "${DISPLAY:-}" >"$state/display"
