@@ -104,7 +104,7 @@ def refused(temp):
     out = subprocess.run(command(folder, 'fuzz.sh', '--seconds', '1'), env=env,
                          capture_output=True, text=True, timeout=60)
     print(f'without namespaces: {out.returncode}: {out.stderr.strip()}')
-    if out.returncode != 2 or 'cannot make a process namespace' not in out.stderr or \
+    if out.returncode != 2 or 'cannot make the process namespace' not in out.stderr or \
             'install-deps' in out.stdout + out.stderr or os.listdir(folder) != ['scripts']:
         sys.exit(f'without namespaces: {out.returncode} {out.stdout!r} {out.stderr!r}')
 

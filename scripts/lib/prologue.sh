@@ -65,8 +65,8 @@ namespace=(unshare --pid --fork --kill-child --mount-proc)
 if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
 # no_namespace WHY: the kernel lets the command make no namespace here; said before any install.
 no_namespace() {
-    echo "$command_name: cannot make a process namespace with a /tmp of its own, which ends all" \
-        "it starts (${1//$'\n'/ }); it needs root, or user namespaces for other users" >&2
+    echo "$command_name: cannot make the process namespace, with a /tmp of its own, that ends all" \
+        "it starts (${1//$'\n'/ }); it needs root or user namespaces, and no chroot" >&2
     exit 2
 }
 begin_command() {
