@@ -32,8 +32,9 @@ packages=(
   xvfb xdotool imagemagick x11-utils fonts-noto-cjk
   # Wine needs a generated Japanese locale to render Japanese and to map non-ASCII paths.
   locales
-  # The executable's checks read it with pefile.
-  python3-pefile
+  # The executable's checks read it with pefile; git dates the package's entries by the last
+  # commit (a clone copied onto a machine without git still has its history).
+  python3-pefile git
   # The commands' namespaces, locks and sessions: unshare, setpriv, flock and setsid
   # (util-linux), mount.
   procps util-linux mount
