@@ -34,12 +34,6 @@ fi
 state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
 mkdir -p "$state"
 
-# Wine's helpers outlive us with every descriptor they inherit: a caller's pipe would not close.
-for fd in "/proc/$$/fd"/*; do
-    fd="${fd##*/}"
-    if [ "$fd" -gt 2 ] && [ "$fd" != 255 ]; then eval "exec $fd>&-"; fi
-done
-
 # A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
 export WINEDEBUG=-all WINEARCH=win32
 if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
@@ -81,8 +75,7 @@ start_display() {
 setup() {
     "$@" </dev/null >>"$state/setup.log" 2>&1 9>&- && return 0
     echo "wine-session: '$*' failed while making $WINEPREFIX; Wine said:" >&2
-    tail -n 8 "$state/setup.log" >&2
-    return 1
+    tail -n 8 "$state/setup.log" >&2; return 1
 }
 
 # make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
@@ -130,19 +123,16 @@ prepare() {
         # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
         # prefix); midimap=n takes this file. Renamed into place before any program maps it.
         if [ "${METRONOME_MIDI:-system}" = recorder ]; then
-            local recorder="$build/harness/midimap.dll"
-            [ -f "$recorder" ] || { echo "wine-session: no recorder at $recorder" >&2; return 1; }
             local system="$WINEPREFIX/drive_c/windows/system32"
             if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
-            cp "$recorder" "$system/midimap.new"
+            cp "$build/harness/midimap.dll" "$system/midimap.new"
             mv -f "$system/midimap.new" "$system/midimap.dll"
         fi
         wineserver -p </dev/null >>"$state/setup.log" 2>&1 9>&-
         echo "${DISPLAY:-}" >"$state/display"
     fi
     exec 9>&-
-    DISPLAY="$(cat "$state/display")"
-    export DISPLAY
+    DISPLAY="$(cat "$state/display")" && export DISPLAY
 }
 
 # Programs see the folder through a short path in the namespace's /tmp: under Wine a program's

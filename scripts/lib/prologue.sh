@@ -31,10 +31,7 @@ if [[ "$root" =~ $refused ]]; then
 fi
 
 # usage_error MESSAGE: says what is wrong with the command line, before anything is done.
-usage_error() {
-    echo "$command_name: $1 (--help tells more)" >&2
-    exit 2
-}
+usage_error() { echo "$command_name: $1 (--help tells more)" >&2; exit 2; }
 
 # check_seconds VALUE: a whole number of seconds, at least 1.
 check_seconds() {
@@ -70,10 +67,7 @@ no_namespace() {
     exit 2
 }
 begin_command() {
-    if [ $$ = 1 ]; then
-        inside_namespace
-        return
-    fi
+    if [ $$ = 1 ]; then inside_namespace; return; fi
     local why
     why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)" || no_namespace "$why"
     if ! { mkdir -p build && exec 9<>build/command.lock; } 2>/dev/null; then
@@ -100,8 +94,6 @@ begin_command() {
 # inside_namespace: a tmpfs on /tmp. What must stay in view (the folder, where under /tmp;
 # keep_in_tmp) is bound back from a descriptor opened before, not resolved again by mount.
 inside_namespace() {
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
     local kept=() path fd
     for path in "$root" "${keep_in_tmp[@]}"; do
         if [[ "$path" == /tmp/* && -e "$path" ]]; then
@@ -112,7 +104,7 @@ inside_namespace() {
     path="$(mount -t tmpfs -o mode=1777 tmpfs /tmp 2>&1)" || no_namespace "$path"
     while [ ${#kept[@]} -gt 0 ]; do
         fd="${kept[0]}" path="${kept[1]}" kept=("${kept[@]:2}")
-        mkdir -p "$(dirname "$path")"
+        mkdir -p "${path%/*}"
         if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
         mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path"
         exec {fd}<&-
