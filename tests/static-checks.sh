@@ -34,7 +34,8 @@ cppcheck)
     echo "cppcheck: ${#sources[@]} files clean"
     ;;
 format)
-    mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.c')
+    files="$(git ls-files '*.cpp' '*.h' '*.c')" # fails, as it should, where git cannot answer
+    mapfile -t files <<<"$files"
     clang-format --dry-run --Werror "${files[@]}"
     echo "clang-format: ${#files[@]} files formatted"
     ;;
