@@ -13,9 +13,9 @@ exe="$1" seconds="$2" port="$3" work="$4"
 python="${METRONOME_PYTHON:?set by the run command}"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$(PYTHONPATH="$here" "$python" -c 'import click_audio; print(click_audio.SOUNDFONT)')"
+# Whatever this starts, the synthesiser included, ends with the run command's namespace.
 export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1
 
-# Whatever this starts, the synthesiser included, ends with the run command's namespace.
 # The first port of a synthesiser (or the one asked for): "address, client, port, Wine's name".
 find_port() { "$python" "$here/midi_port.py" "$@"; }
 
@@ -23,7 +23,7 @@ find_port() { "$python" "$here/midi_port.py" "$@"; }
 # in $driver). Its commands come from a pipe this script holds open: at the end of its input it
 # would quit.
 start_synth() {
-    local fifo="$work/fluidsynth.in"
+    local fifo="$work/fluidsynth.in" synth
     driver=alsa
     if [ -S "${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/pulse/native" ] || [ -n "${PULSE_SERVER:-}" ]
     then

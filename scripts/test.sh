@@ -12,21 +12,19 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 begin_command
 
+# test_preset PRESET [CTEST ARGS...]: the preset configured, built and its tests run.
+test_preset() { ready "$1"; ctest --preset "$@"; }
+
 if [ $# -gt 0 ]; then
-    ready windows
-    ctest --preset windows "$@"
+    test_preset windows "$@"
     exit
 fi
 echo "== host build: the portable logic and its tests"
-ready host
-ctest --preset host -j2
+test_preset host -j2
 echo "== sanitize build: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,"
 echo "   and a bounded fuzz run of the field check"
-ready sanitize
-ctest --preset sanitize -j2
+test_preset sanitize -j2
 echo "== tsan build: the timer gate's tests, which run it on two threads, under ThreadSanitizer"
-ready tsan
-ctest --preset tsan -j2
+test_preset tsan -j2
 echo "== Windows build: the program, its tests under Wine, static checks"
-ready windows
-ctest --preset windows
+test_preset windows
