@@ -3,7 +3,7 @@
 # a private Xvfb display, for tests, benchmark, stress runs and the run command.
 #   wine-session.sh [--build DIR] run PROGRAM [ARGS...]  prepares what is missing, then runs
 #   wine-session.sh [--build DIR] prepare | wait-window  prints the display | awaits a window
-# Only inside one of this folder's commands (scripts/lib/prologue.sh): a PID namespace with a /tmp
+# Only inside one of this folder's commands (scripts/lib/inside.sh): a PID namespace with a /tmp
 # of its own, whose end ends the session, and whose server no other namespace sees. The commands
 # run one at a time, so a prefix has one session.
 # --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
@@ -13,15 +13,23 @@
 # caller's DISPLAY), METRONOME_QUIET_ALSA=1 (no sound card here), METRONOME_DLLOVERRIDES,
 # METRONOME_LANG (default ja_JP.UTF-8).
 set -euo pipefail
+unset CDPATH # cd prints what it finds through CDPATH, and $(cd ...) would take that too
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 root="$(dirname "$here")"
-if [[ "$(tr '\0' '\n' </proc/1/cmdline | sed -n 2p)" != "$root/scripts/"* ]]; then
+# shellcheck source=scripts/lib/inside.sh
+source "$root/scripts/lib/inside.sh"
+if ! inside_command "$root"; then
     echo "wine-session: Wine runs only inside a command of this folder, which ends all it starts:" \
         "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
     exit 2
 fi
+usage() {
+    echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | wait-window" >&2
+    exit 2
+}
 build="$root/build/windows"
 if [ "${1:-}" = --build ]; then
+    [ $# -ge 2 ] || usage
     build="$(cd "$2" && pwd -P)"
     export WINEPREFIX="$build/wineprefix" METRONOME_QUIET_ALSA=1
     export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
@@ -61,12 +69,12 @@ fi
 own_display() { [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; }
 
 # start_display: a private Xvfb, living as long as the namespace, on a display it picks itself and
-# names once it takes clients (-displayfd); exports DISPLAY.
+# names once it takes clients (-displayfd), within 10 s; exports DISPLAY.
 start_display() {
     local fd number
     exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>&1 </dev/null \
         >/dev/null 2>&1 9>&-)
-    read -r number <&"$fd" || { echo "wine-session: could not start Xvfb" >&2; return 1; }
+    read -r -t 10 number <&"$fd" || { echo "wine-session: Xvfb did not start in 10 s" >&2; return 1; }
     exec {fd}<&-
     export DISPLAY=":$number"
 }
@@ -113,23 +121,24 @@ make_prefix() {
 }
 
 # prepare: the namespace's session of the prefix, started once (two callers, one at a time):
-# display, prefix, recorder and persistent server; DISPLAY exported.
+# display, prefix and persistent server; DISPLAY exported. The recorder, whenever it is asked for.
 prepare() {
     exec 9>"$state/lock"
     flock 9
     if [ ! -f "$state/display" ]; then
         if own_display; then start_display; fi
         if [ ! -f "$made" ]; then make_prefix; fi
-        # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit
-        # prefix); midimap=n takes this file. Renamed into place before any program maps it.
-        if [ "${METRONOME_MIDI:-system}" = recorder ]; then
-            local system="$WINEPREFIX/drive_c/windows/system32"
-            if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
-            cp "$build/harness/midimap.dll" "$system/midimap.new"
-            mv -f "$system/midimap.new" "$system/midimap.dll"
-        fi
         wineserver -p </dev/null >>"$state/setup.log" 2>&1 9>&-
         echo "${DISPLAY:-}" >"$state/display"
+    fi
+    # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit prefix);
+    # midimap=n takes this file. Renamed into place: a program that maps the old one keeps it.
+    local system="$WINEPREFIX/drive_c/windows/system32"
+    if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
+    if [ "${METRONOME_MIDI:-system}" = recorder ] &&
+        ! cmp -s "$build/harness/midimap.dll" "$system/midimap.dll"; then
+        cp "$build/harness/midimap.dll" "$system/midimap.new"
+        mv -f "$system/midimap.new" "$system/midimap.dll"
     fi
     exec 9>&-
     DISPLAY="$(cat "$state/display")" && export DISPLAY
@@ -155,6 +164,7 @@ wait-window)
     done
     ;;
 run)
+    [ $# -ge 2 ] || usage
     prepare
     LANG="${METRONOME_LANG:-$LANG}" program="$2"
     shift 2
@@ -172,8 +182,5 @@ run)
     grep -v '^ALSA lib' <&6 >&2 || true
     exit "$status"
     ;;
-*)
-    echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | wait-window" >&2
-    exit 2
-    ;;
+*) usage ;;
 esac

@@ -57,6 +57,14 @@ fi
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
+# Another apt or dpkg at work (another command's install, unattended upgrades): waited for, up to
+# ten minutes, not failed on. An install cut short (its command killed: everything it started ends
+# with it) leaves dpkg's work half done: finished first, as apt asks.
+apt_get=(apt-get -o DPkg::Lock::Timeout=600)
+if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+  echo "install-deps: finishing an install that was cut short (dpkg --configure -a)"
+  "${sudo_cmd[@]}" dpkg --configure -a
+fi
 update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "install-deps: adding the i386 architecture"
@@ -72,9 +80,9 @@ done
 if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
   echo "install-deps: installing ${missing[*]:-(package lists only)}"
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" "${apt_get[@]}" update -q
   if [ "${#missing[@]}" -gt 0 ]; then
-    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    "${sudo_cmd[@]}" "${apt_get[@]}" install -y -q --no-install-recommends "${missing[@]}"
   fi
 fi
 

@@ -3,12 +3,19 @@
 # begin_command, once its arguments are checked) one command of the folder at a time, in a
 # namespace of its own. Sourced by bash, not run.
 set -euo pipefail
+# The caller's shell does not steer the command: cd prints what it finds through CDPATH, and a
+# bare environment (env -i) leaves PATH unexported and HOME unset.
+unset CDPATH
+[[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+[ -n "${HOME:-}" ] || export HOME=~
 command_name="$(basename "$0" .sh)"
 command_path="$(cd "$(dirname "$0")" && pwd -P)/${0##*/}"
 command_arguments=("$@")
 # The folder as it physically is: reached through a symbolic link, the same folder and build.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
+# shellcheck source=scripts/lib/inside.sh
+source "$root/scripts/lib/inside.sh"
 
 # --help, -h, wherever it stands: the command's own header, which says how to use it.
 for argument in "$@"; do
@@ -19,9 +26,9 @@ for argument in "$@"; do
 done
 
 # CMake and Ninja cannot build in a folder whose path holds one of these (CMake's list separator,
-# quote and escape, the brackets and wildcards of its globs, Ninja's line breaks): said before
-# anything is written. Every other character is quoted throughout.
-refused=$'[]";\\#[<>|*?\t\n]' # a bracket expression: ']' first, '\' as it stands
+# quote and escape, the brackets and wildcards of its globs, the start of its variable references,
+# Ninja's line breaks): said before anything is written. Every other character is quoted throughout.
+refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{' # ']' first in the brackets, '\' as it stands
 if [[ "$root" =~ $refused ]]; then
     character="'${BASH_REMATCH[0]}'"
     character="${character/$'\'\t\''/a tab}" && character="${character/$'\'\n\''/a line break}"
@@ -49,51 +56,114 @@ seconds_option() {
     check_seconds "$seconds"
 }
 
-# begin_command: the command's work from here on. Outside: one command of the folder at a time,
-# by a flock on build/command.lock, which the kernel drops when its holder ends; what is missing
-# installed (install_flags), where sudo may ask for a password. Then the command again, inside:
-# the first process of a PID namespace with a /tmp of its own, where everything it starts lives,
-# and which the kernel ends with the command (a parent-death signal and --kill-child). It knows it
-# is inside from being process 1, which no caller can pass on. keep_in_tmp: paths under the
-# machine's /tmp that stay in view inside (a desktop's display).
-install_flags=() keep_in_tmp=()
+# begin_command: the command's work from here on, in three processes (scripts/lib/inside.sh).
+# The outer half: one command of the folder at a time, by a flock on build/command.lock, which the
+# kernel drops when its holder ends; then the command again, inside: the first process of a PID
+# namespace with a /tmp of its own, where everything it starts lives, and which the kernel ends
+# with the outer half (a parent-death signal and --kill-child). That inner half answers every
+# signal at once and leaves the work to a child of its own: the kernel gives a namespace's first
+# process only the signals it handles, and bash runs a handler only once its foreground command has
+# ended. keep_in_tmp: paths under the machine's /tmp that stay in view inside (a desktop's display).
+install_flags=() keep_in_tmp=() lock="$root/build/command.lock"
 namespace=(unshare --pid --fork --kill-child --mount-proc)
 # A user who is not root maps to root in a user namespace of their own, to mount its /tmp.
 if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
-# no_namespace WHY: the kernel lets the command make no namespace here; said before any install.
+# no_namespace WHY: the kernel lets the command make no namespace here; said before any install,
+# naming what this user lacks.
 no_namespace() {
+    local lacks="user namespaces, which this system denies to users other than root (sysctl"
+    lacks+=" user.max_user_namespaces, kernel.unprivileged_userns_clone); run it as root"
+    if [ "$(id -u)" = 0 ] && [[ "$1" == *"Invalid argument"* ]]; then
+        lacks="a / that is a mount point, which a chroot lacks: bind the chroot's folder on itself"
+    elif [ "$(id -u)" = 0 ]; then
+        lacks="CAP_SYS_ADMIN, which root in a container lacks, and leave from a seccomp filter and"
+        lacks+=" AppArmor: docker run --cap-add SYS_ADMIN --security-opt apparmor=unconfined (or"
+        lacks+=" --privileged), as the README shows"
+        if (((0x$(sed -n 's/^CapEff:\s*//p' /proc/self/status) >> 21 & 1) == 1)); then
+            lacks="leave from a seccomp filter or AppArmor, which this root has the capability"
+            lacks+=" CAP_SYS_ADMIN but not: --security-opt seccomp=unconfined --security-opt"
+            lacks+=" apparmor=unconfined (or --privileged), as the README shows"
+        fi
+    fi
     echo "$command_name: cannot make the process namespace, with a /tmp of its own, that ends all" \
-        "it starts (${1//$'\n'/ }); it needs root or user namespaces, and no chroot" >&2
+        "it starts (${1//$'\n'/ }); it needs $lacks" >&2
     exit 2
 }
 begin_command() {
-    if [ $$ = 1 ]; then inside_namespace; return; fi
-    local why
+    if [ -n "${METRONOME_COMMAND:-}" ]; then inner_half; return; fi
+    local why token
     why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)" || no_namespace "$why"
-    if ! { mkdir -p build && exec 9<>build/command.lock; } 2>/dev/null; then
+    if ! { mkdir -p build && exec 9<>"$lock"; } 2>/dev/null; then
         echo "$command_name: cannot write build/command.lock: is the folder read-only, or was" \
             "build/ made by another user (root, say)? Remove build/ or run as its owner." >&2
         exit 1
     fi
     if ! flock -n 9; then
-        echo "$command_name: this folder's $(cat build/command.lock) command is running; one at" \
+        echo "$command_name: this folder's $(head -n 1 "$lock") command is running; one at" \
             "a time (build/command.lock)" >&2
         exit 1
     fi
-    echo "$command_name" >build/command.lock
-    bash scripts/install-deps.sh "${install_flags[@]}" 9>&-
-    setpriv --pdeathsig KILL "${namespace[@]}" bash "$command_path" "${command_arguments[@]}" 9>&- &
+    token="$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')"
+    printf '%s\n%s %s\n' "$command_name" "$token" "$(namespaces)" >"$lock"
+    # sudo, which may ask for a password, works only out here; the install keeps the lock.
+    if [ "$(id -u)" != 0 ]; then bash scripts/install-deps.sh "${install_flags[@]}"; fi
+    # Started in the background, bash would have the inner half ignore SIGINT. unshare's stderr
+    # carries only its own complaint when the inner half is killed; fd 8 is ours.
+    METRONOME_COMMAND="$token" setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT \
+        bash "$command_path" "${command_arguments[@]}" 9>&- 8>&2 \
+        2> >(grep -v 'sigprocmask unblock failed' >&2) &
     local inside=$! status=0
-    # Ctrl+C: 130, SIGTERM: 143, at once; disowned first, so that bash reports no killed job.
-    trap 'disown "$inside"; kill -KILL "$inside"; exit 130' INT
-    trap 'disown "$inside"; kill -KILL "$inside"; exit 143' TERM
+    on_signals "disown $inside; kill -KILL $inside;" # disowned: bash reports no killed job
     wait "$inside" || status=$?
+    # An inner half that began and did not say it ended was killed: SIGKILL, the one signal it
+    # cannot answer.
+    if [ "$(sed -n 2p "$lock")" = began ]; then status=137; fi
     exit "$status"
 }
 
-# inside_namespace: a tmpfs on /tmp. What must stay in view (the folder, where under /tmp;
-# keep_in_tmp) is bound back from a descriptor opened before, not resolved again by mount.
-inside_namespace() {
+# inner_half: the inner half (process 1) or its child (the work), each sure of it, or refused.
+inner_half() {
+    local token="$METRONOME_COMMAND"
+    unset METRONOME_COMMAND
+    if [ $$ != 1 ]; then
+        if ! { [ "$PPID" = 1 ] && inside_command "$root" &&
+            [ "$(sed -n 3p "$command_mark")" = "$token" ]; }; then not_inside; fi
+        export TMPDIR=/tmp
+        # Root for real, not only in a user namespace: installs here, and ends with the command.
+        if [ "$(id -u)" = 0 ] && grep -q '^ *0 *0 ' /proc/self/uid_map; then
+            bash scripts/install-deps.sh "${install_flags[@]}"
+        fi
+        return
+    fi
+    read -r said pid_ns mnt_ns < <(sed -n 2p "$lock" 2>/dev/null)
+    read -r own_pid_ns own_mnt_ns < <(namespaces)
+    if ! [ "$token" = "$said" ] || [ "$pid_ns" = "$own_pid_ns" ] || [ "$mnt_ns" = "$own_mnt_ns" ]
+    then not_inside; fi
+    exec 2>&8 8>&-
+    printf '%s\nbegan\n' "$command_name" >"$lock"
+    trap 'printf "%s\nended\n" "$command_name" >"$lock"' EXIT
+    on_signals ""
+    own_tmp
+    printf '%s\n%s\n%s\n' "$root" "$(namespaces)" "$token" >"$command_mark"
+    METRONOME_COMMAND="$token" bash "$command_path" "${command_arguments[@]}" &
+    wait $!
+    exit
+}
+# on_signals ACTION: on SIGINT, SIGTERM and SIGHUP, ACTION, then exit with 128 + the signal.
+on_signals() {
+    local signal
+    # shellcheck disable=SC2064 # the action and status are fixed now, when the trap is set
+    for signal in INT:130 TERM:143 HUP:129; do trap "$1 exit ${signal#*:}" "${signal%:*}"; done
+}
+not_inside() {
+    echo "$command_name: METRONOME_COMMAND is set, but this is not the inner half of the command" \
+        "that set it (scripts/lib/inside.sh); unset it" >&2
+    exit 2
+}
+
+# own_tmp: a tmpfs on /tmp. What must stay in view (the folder, where under /tmp; keep_in_tmp) is
+# bound back from a descriptor opened before, not resolved again by mount.
+own_tmp() {
     local kept=() path fd
     for path in "$root" "${keep_in_tmp[@]}"; do
         if [[ "$path" == /tmp/* && -e "$path" ]]; then
@@ -109,8 +179,6 @@ inside_namespace() {
         mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path"
         exec {fd}<&-
     done
-    cd "$root"
-    export TMPDIR=/tmp
 }
 
 # ready PRESET [TARGET...]: the preset configured and built (the targets named); a build folder
