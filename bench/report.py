@@ -16,7 +16,9 @@ import sys
 import datetime
 import platform
 
-import click_audio  # the harness's, on PYTHONPATH
+# The harness's, found from here: no folder path in PYTHONPATH, which a ':' in it would split.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'harness'))
+import click_audio  # noqa: E402
 
 DOCS = os.environ.get('BENCH_REPORT_DIR') or os.path.join(
     os.path.dirname(os.path.abspath(__file__)), '..', 'docs')

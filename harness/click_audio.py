@@ -4,6 +4,7 @@ mapper logged it, to a WAV file with FluidSynth; and finds the clicks in a WAV f
 
 Usage: click_audio.py render LOG OUT.wav   the notes of LOG, at the times they were sent
        click_audio.py onsets IN.wav        the clicks heard in IN.wav: count and spacing
+       click_audio.py soundfont            the sound font every rendering uses
 """
 import os
 import statistics
@@ -99,6 +100,8 @@ def main():
             sys.exit(f'{args[0]}: no notes were sent')
         render(notes, args[1])
         print(f'{args[1]}: {len(notes)} clicks')
+    elif command == 'soundfont' and not args:
+        print(SOUNDFONT)
     elif command == 'onsets' and len(args) == 1:
         times = onsets(args[0])
         gaps = [b - a for a, b in zip(times, times[1:])]

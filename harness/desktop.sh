@@ -3,7 +3,7 @@
 # display, its click played out loud. Through the synthesiser PORT names (an ALSA address such
 # as 128:0, or part of its name), else a FluidSynth or TiMidity already running, else a
 # FluidSynth started here, playing to the desktop's sound server, for as long as the program
-# runs. SECONDS, unless empty, ends the program after that long.
+# runs. SECONDS, unless empty, ends the program after that long. Ends with the program's status.
 #   desktop.sh PROGRAM SECONDS PORT WORK_FOLDER
 # Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
 set -euo pipefail
@@ -12,7 +12,7 @@ session="$here/wine-session.sh"
 exe="$1" seconds="$2" port="$3" work="$4"
 python="${METRONOME_PYTHON:?set by the run command}"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
-soundfont="$(PYTHONPATH="$here" "$python" -c 'import click_audio; print(click_audio.SOUNDFONT)')"
+soundfont="$("$python" "$here/click_audio.py" soundfont)"
 # Whatever this starts, the synthesiser included, ends with the run command's namespace.
 export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1
 
@@ -68,6 +68,10 @@ key='HKCU\Software\Microsoft\Windows\CurrentVersion\Multimedia\MIDIMap'
 echo "run: the click goes to $client, port $address '$port_name' ($where)"
 "$session" run "$exe" &
 program=$!
-# Until the program ends or the time is up; then the run command's end ends what runs.
-if [ -n "$seconds" ]; then sleep "$seconds" & fi
-wait -n "$program" ${seconds:+$!} || true
+# When the time is up the prefix's server ends the program, and the session still passes on what
+# it wrote. A program that ends by itself, or fails to start, gives the run its status.
+if [ -n "$seconds" ]; then (sleep "$seconds" && touch "$work/time-up" && wineserver -k) & fi
+status=0
+wait "$program" || status=$?
+if [ -f "$work/time-up" ]; then status=0; fi
+exit "$status"

@@ -85,6 +85,6 @@ for pass in "${passes[@]}"; do
 done
 report="$out/report"
 if [ "$publish" = 1 ]; then report="$root/docs"; fi
-PYTHONPATH="$root/harness" BENCH_NAME="$name" BENCH_REPORT_DIR="$report" "$(project_python)" \
+BENCH_NAME="$name" BENCH_REPORT_DIR="$report" "$(project_python)" \
     bench/report.py "$out" "$seconds" "${tempi[@]}"
 echo "bench: the report is $report/$name.md"

@@ -18,8 +18,6 @@ program's MAX_PATH, as on a machine without a display.
 - The developer's test loop: -N lists the tests; one test stopped with Ctrl+C (130 at once) and
   one killed with SIGKILL; each leaves nothing running 2 s later.
 
-Needs the harness on PYTHONPATH (click_audio).
-
 Usage: check_run_click.py SOURCE_DIR [SECONDS]
 """
 import os
@@ -32,7 +30,9 @@ import tempfile
 import time
 from pathlib import Path
 
-import click_audio
+# The harness's, found from here: no folder path in PYTHONPATH, which a ':' in it would split.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'harness'))
+import click_audio  # noqa: E402
 
 source = Path(sys.argv[1]).resolve()
 seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 5

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -25,6 +26,16 @@
 // Only the clock thread records, and the test reads the record once it has joined that thread:
 // the join orders the two, so no lock.
 namespace {
+
+// A clock thread that did not end in time may still be writing the record: the test program ends
+// here, failed, rather than read it.
+void Joined(bool ended) {
+    if (!ended) {
+        std::fprintf(stderr, "a clock thread did not end in time: its calls cannot be read\n");
+        std::fflush(nullptr);
+        std::_Exit(3);
+    }
+}
 
 std::vector<std::string> g_calls;
 bool g_failTimer = false;
@@ -156,7 +167,7 @@ class BeatClock : public FreshMidiLog {
         Sleep(playMs);
         run.stopUs = NowMicroseconds();
         run.stopTookUs = StopBeatClock(&settings, thread, 10000, &run.exitCode);
-        EXPECT_GE(run.stopTookUs, 0) << "the clock did not stop";
+        Joined(run.stopTookUs >= 0);
         run.events = ReadMidiLog(log_);
         opens_ = CountOf(run.events, "OPEN");
         return run;
@@ -330,7 +341,7 @@ TEST_F(BeatClock, GivesBackWhatItTookInOrderOnEveryPath) {
         ASSERT_NE(thread, nullptr);
         Sleep(300);
         DWORD exitCode = 0;
-        EXPECT_GE(StopBeatClock(&settings, thread, 10000, &exitCode), 0);
+        Joined(StopBeatClock(&settings, thread, 10000, &exitCode) >= 0);
         EXPECT_EQ(exitCode, c.failTimer ? 0xFFFFFFFFu : 0u);
         EXPECT_EQ(TakeCalls(), c.calls);
     }
