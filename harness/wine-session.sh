@@ -3,26 +3,20 @@
 # a private Xvfb display, for tests, benchmark, stress runs and the run command.
 #   wine-session.sh [--build DIR] run PROGRAM [ARGS...]  prepares what is missing, then runs
 #   wine-session.sh [--build DIR] prepare | wait-window  prints the display | awaits a window
-# Only inside one of this folder's commands (scripts/lib/inside.sh): a PID namespace with a /tmp
-# of its own, whose end ends the session, and whose server no other namespace sees. The commands
-# run one at a time, so a prefix has one session.
+# Only inside one of this folder's commands (scripts/lib/inside.sh), whose end ends the session
+# and whose server no other sees; as they run one at a time, a prefix has one session.
 # --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
 # tests use it; otherwise WINEPREFIX. From the environment: METRONOME_MIDI (behind the MIDI
 # mapper: recorder, harness/midimap.cpp, the default with --build; none; system, Wine's own),
 # METRONOME_WOW64=1 (a 64-bit prefix, DIR/wineprefix-wow64), METRONOME_USE_DISPLAY=1 (the
-# caller's DISPLAY), METRONOME_QUIET_ALSA=1 (no sound card here), METRONOME_DLLOVERRIDES,
-# METRONOME_LANG (default ja_JP.UTF-8).
+# caller's DISPLAY), METRONOME_QUIET_ALSA=1 (no sound card), METRONOME_DLLOVERRIDES, METRONOME_LANG.
 set -euo pipefail
-unset CDPATH # cd prints what it finds through CDPATH, and $(cd ...) would take that too
+unset CDPATH # cd would print what it finds through it, and $(cd ...) take that too
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 root="$(dirname "$here")"
 # shellcheck source=scripts/lib/inside.sh
 source "$root/scripts/lib/inside.sh"
-if ! inside_command "$root"; then
-    echo "wine-session: Wine runs only inside a command of this folder, which ends all it starts:" \
-        "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
-    exit 2
-fi
+only_inside_command "$root" wine-session
 usage() {
     echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | wait-window" >&2
     exit 2
@@ -49,17 +43,14 @@ if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
 # METRONOME_LANG runs programs as on a Windows of another language (en_US.UTF-8).
 export LANG=ja_JP.UTF-8
 unset LC_ALL
-overrides="mscoree,mshtml="
-case "${METRONOME_MIDI:-system}" in
-recorder) overrides="$overrides;midimap=n" ;;
 # Without its ALSA driver winmm installs no MIDI mapper at all: the program's no-output case.
-none) overrides="$overrides;winealsa.drv=d" ;;
-system) ;;
+case "${METRONOME_MIDI:=system}" in
+recorder) midi=midimap=n ;; none) midi=winealsa.drv=d ;; system) midi="" ;;
 *) echo "wine-session: METRONOME_MIDI is recorder, none or system, not '$METRONOME_MIDI'" >&2
     exit 2 ;;
 esac
-if [ -n "${METRONOME_DLLOVERRIDES:-}" ]; then overrides="$overrides;$METRONOME_DLLOVERRIDES"; fi
-export WINEDLLOVERRIDES="$overrides"
+midi="${midi:+;$midi}${METRONOME_DLLOVERRIDES:+;$METRONOME_DLLOVERRIDES}"
+export WINEDLLOVERRIDES="mscoree,mshtml=$midi"
 # Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
 if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
     cp "$here/alsa-null.conf" "$state/alsa.conf"
@@ -74,7 +65,7 @@ start_display() {
     local fd number
     exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>&1 </dev/null \
         >/dev/null 2>&1 9>&-)
-    read -r -t 10 number <&"$fd" || { echo "wine-session: Xvfb did not start in 10 s" >&2; return 1; }
+    read -r -t 10 number <&"$fd" || { echo "wine-session: no Xvfb in 10 s" >&2; return 1; }
     exec {fd}<&-
     export DISPLAY=":$number"
 }
@@ -135,7 +126,7 @@ prepare() {
     # midimap=n takes this file. Renamed into place: a program that maps the old one keeps it.
     local system="$WINEPREFIX/drive_c/windows/system32"
     if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
-    if [ "${METRONOME_MIDI:-system}" = recorder ] &&
+    if [ "$METRONOME_MIDI" = recorder ] &&
         ! cmp -s "$build/harness/midimap.dll" "$system/midimap.dll"; then
         cp "$build/harness/midimap.dll" "$system/midimap.new"
         mv -f "$system/midimap.new" "$system/midimap.dll"
@@ -150,10 +141,7 @@ short="/tmp/metronome-wine/folder"
 [ -L "$short" ] || ln -s "$root" "$short" 2>/dev/null || true
 
 case "${1:-}" in
-prepare)
-    prepare
-    echo "$DISPLAY"
-    ;;
+prepare) prepare && echo "$DISPLAY" ;;
 wait-window)
     # A bare desktop has a single colour; a drawn window brings more.
     prepare

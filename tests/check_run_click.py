@@ -164,6 +164,8 @@ def killed_in_the_middle(copy, env):
                if 'wineserver' in line or 'Xvfb' in line}
     run.send_signal(signal.SIGKILL)
     run.wait()
+    # Before its output is read to the end, which whatever it left running would hold open.
+    expect_nothing_left(copy, 'SIGKILL to run.sh')
     said = ''.join(seen) + run.stdout.read()
     run.stdout.close()
     print(f'killed the run command in the middle of its demonstration; it said:\n{said}')
@@ -171,7 +173,6 @@ def killed_in_the_middle(copy, env):
         sys.exit('the run after an interrupted set-up did not say it made the prefix afresh')
     if not own_tmp or os.stat('/tmp').st_dev in own_tmp:
         sys.exit('the run command\'s processes wrote in our /tmp, not in one of their own')
-    expect_nothing_left(copy, 'SIGKILL to run.sh')
     server = (copy / 'build' / 'wine-virtual' / 'wineserver').read_text().strip()
     if (Path('/tmp') / server).exists():
         sys.exit(f'the killed run left its Wine server\'s folder /tmp/{server}')
@@ -234,14 +235,14 @@ def test_loop(copy, env):
         began = time.monotonic()
         status = run.wait(timeout=60)
         took = time.monotonic() - began
+        print(f'test.sh -R, {name} in a test: exit {status} after {took:.2f} s')
+        if status != {'Ctrl+C': 130, 'SIGKILL': -9}[name] or took > 3:
+            sys.exit(f'test.sh after {name}: exit {status} after {took:.1f} s, not at once')
+        expect_nothing_left(copy, f'{name} to test.sh -R')  # before the rest is read, as above
         rest = run.stdout.read()
         run.stdout.close()
-        print(f'test.sh -R, {name} in a test: exit {status} after {took:.2f} s')
-        if name == 'Ctrl+C' and (status != 130 or took > 3):
-            sys.exit(f'test.sh after Ctrl+C: exit {status} after {took:.1f} s, not 130 at once')
         if 'Terminated' in rest or 'Killed' in rest:
             sys.exit(f'test.sh printed a line of bash\'s own after {name}: {rest!r}')
-        expect_nothing_left(copy, f'{name} to test.sh -R')
     for chosen, passes in (('executable_contents|Dialog.OpensWithDefaults', 1), ('Dailog', 0)):
         hand = subprocess.run(['ctest', '--preset', 'windows', '-R', chosen], cwd=copy, env=env,
                               capture_output=True, text=True, timeout=120)
