@@ -32,6 +32,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -54,17 +55,24 @@ def run_in(copy, env, args, timeout, before=()):
                           text=True, timeout=timeout)
 
 
-def started(copy, env, args, wait_for, before=()):
+def started(copy, env, args, wait_for, before=(), within=600):
     """A command started as a terminal starts it (after the words before, unshare say), once it
-    printed wait_for. What it prints after is left to read."""
+    printed wait_for, which it must within the seconds given. What it prints after is left to
+    read."""
     run = subprocess.Popen([*before, *command(*args)], cwd=copy, env=env, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True, start_new_session=True)
+    late = threading.Timer(within, run.kill)  # its output then ends with it
+    late.start()
     seen = []
-    for line in run.stdout:
-        seen.append(line)
-        if wait_for in line:
-            return run, seen
-    sys.exit(f'{args} ended ({run.wait()}) before it printed "{wait_for}":\n{"".join(seen)}')
+    try:
+        for line in run.stdout:
+            seen.append(line)
+            if wait_for in line:
+                return run, seen
+    finally:
+        late.cancel()
+    sys.exit(f'{args} ended ({run.wait()}) before it printed "{wait_for}" within {within} s:\n'
+             f'{"".join(seen)}')
 
 
 def running_in(copy):
@@ -82,6 +90,15 @@ def running_in(copy):
         if os.fsencode(copy) in seen and pid != os.getpid() and pid not in users_own:
             found.append((pid, line.decode(errors='replace').strip()))
     return found
+
+
+def ended(run, within=10):
+    """The status of a command that was told to end, which it must within the seconds given."""
+    try:
+        return run.wait(timeout=within)
+    except subprocess.TimeoutExpired:
+        run.kill()
+        sys.exit(f'{run.args} did not end within {within} s of its signal')
 
 
 def inner_half(copy):
@@ -142,7 +159,7 @@ def stopped(copy, env, args, wait_for, sig, inner=False, after=2):
     time.sleep(after)
     os.kill(inner_half(copy) if inner else run.pid, sig)
     began = time.monotonic()
-    status = run.wait(timeout=120)
+    status = ended(run)
     took = time.monotonic() - began
     run.stdout.close()
     to = f'{" ".join(args)}: {sig.name} to its {"inner" if inner else "outer"} half'
@@ -233,7 +250,7 @@ def test_loop(copy, env):
         time.sleep(2)
         stop(run)
         began = time.monotonic()
-        status = run.wait(timeout=60)
+        status = ended(run)
         took = time.monotonic() - began
         print(f'test.sh -R, {name} in a test: exit {status} after {took:.2f} s')
         if status != {'Ctrl+C': 130, 'SIGKILL': -9}[name] or took > 3:
@@ -261,7 +278,8 @@ def two_fuzz_runs(copy, env):
     one = run_in(copy, env, ['fuzz.sh', '--seconds', '1'], 600, before=['env', '-i'])
     if one.returncode != 0:
         sys.exit(f'env -i fuzz.sh --seconds 1: {one.returncode}\n{one.stdout[-2000:]}{one.stderr}')
-    first, _ = started(copy, env, ['fuzz.sh', '--seconds', '600'], 'everything is installed')
+    first, _ = started(copy, env, ['fuzz.sh', '--seconds', '600'], 'everything is installed',
+                       within=120)
     time.sleep(2)
     second = run_in(copy, env, ['fuzz.sh', '--seconds', '5'], 60)
     print(f'a second fuzz.sh: exit {second.returncode}: {second.stderr.strip()}')
@@ -269,7 +287,7 @@ def two_fuzz_runs(copy, env):
         sys.exit(f'a second fuzz.sh was not refused: {second.returncode} {second.stderr}')
     os.kill(inner_half(copy), signal.SIGTERM)
     began = time.monotonic()
-    status = first.wait(timeout=120)
+    status = ended(first)
     first.stdout.close()
     print(f'fuzz.sh: SIGTERM to its inner half: exit {status} after '
           f'{time.monotonic() - began:.2f} s')
