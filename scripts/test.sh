@@ -5,15 +5,20 @@
 # summary.
 #   test.sh                      everything
 #   test.sh CTEST_ARGUMENTS...   the Windows build and those of its tests that ctest's arguments
-#                                choose: -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64', -N
+#                                choose: -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64';
+#                                -N lists them, without building
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/prologue.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
 begin_command
 
-# test_preset PRESET [CTEST ARGS...]: the preset configured, built and its tests run.
-test_preset() { ready "$1"; ctest --preset "$@"; }
+# test_preset PRESET [CTEST ARGS...]: the preset configured, built and its tests run. Only
+# configured where ctest but lists them (-N): CTest reads the Windows tests from their sources.
+test_preset() {
+    if [[ " ${*:2} " =~ \ (-N|--show-only[=a-z-]*)\  ]]; then configure "$1"; else ready "$1"; fi
+    ctest --preset "$@"
+}
 
 if [ $# -gt 0 ]; then
     test_preset windows "$@"

@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154 # root and command_name are the prologue's
 # The commands' arguments: checked, and said wrong, before anything is done. Sourced by the
 # prologue.
 

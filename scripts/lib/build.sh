@@ -1,17 +1,23 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154 # root and command_name are the prologue's
 # The commands' builds and their way into Wine. Sourced by the prologue.
 
-# ready PRESET [TARGET...]: the preset configured and built (the targets named); a build folder
-# made where the clone stood before it was moved or copied is configured afresh here.
-ready() {
-    local preset="$1" cache="$root/build/$1/CMakeCache.txt" made=""
-    shift
+# configure PRESET: the preset configured; a build folder made where the clone stood before it
+# was moved or copied is configured afresh here.
+configure() {
+    local cache="$root/build/$1/CMakeCache.txt" made=""
     if [ -f "$cache" ]; then made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache")"; fi
-    if [ -n "$made" ] && [ "$made" != "$root/build/$preset" ]; then
-        echo "$command_name: build/$preset was made in $made; configuring it afresh here"
-        rm -rf "$cache" "$root/build/$preset/CMakeFiles"
+    if [ -n "$made" ] && [ "$made" != "$root/build/$1" ]; then
+        echo "$command_name: build/$1 was made in $made; configuring it afresh here"
+        rm -rf "$cache" "$root/build/$1/CMakeFiles"
     fi
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$1" >/dev/null
+}
+
+# ready PRESET [TARGET...]: the preset configured and built (the targets named).
+ready() {
+    local preset="$1"
+    shift
+    configure "$preset"
     if [ $# -gt 0 ]; then set -- --target "$@"; fi
     cmake --build --preset "$preset" "$@"
 }

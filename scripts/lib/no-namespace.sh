@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154 # root and command_name are the prologue's
 # Where the kernel lets a command make no namespace. Sourced by the prologue.
 
 # no_namespace WHY: the kernel lets the command make no namespace here; said before any install,
