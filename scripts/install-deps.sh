@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian 12 machine, and the Japanese and English
-# locales Wine runs in. Idempotent: when everything is there it installs nothing and does not
+# Installs what building and testing need on Debian 12 (bookworm) or 13 (trixie), and the Japanese
+# and English locales Wine runs in. Idempotent: when everything is there it installs nothing and does not
 # touch the network.
 #   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
@@ -38,9 +38,13 @@ packages=(
   # The commands' namespaces, locks and sessions: unshare, setpriv, flock and setsid
   # (util-linux), mount.
   procps util-linux mount
+  # A root filesystem of the other release, to run the commands there (on-debian.sh).
+  debootstrap
   # The sanitizer build and the fuzzer (clang and its runtime); llvm for llvm-symbolizer, which
   # puts function names and lines into the sanitizers' reports.
-  clang libclang-rt-14-dev llvm
+  # Each package by the name both releases give it: the version is the release's own (clang 14
+  # on Debian 12, 19 on Debian 13).
+  clang libclang-rt-dev llvm
   # The static checks.
   clang-tidy cppcheck clang-format shellcheck
   # The click heard: a General MIDI synthesiser, the smallest GM sound font, the ALSA tools
@@ -53,6 +57,20 @@ packages=(
 if [ "$bench" = 1 ]; then
   packages+=(gnuplot-nox gcc stress-ng)
 fi
+
+# Only the releases whose packages are named here; said before anything is installed.
+release="a system without /etc/os-release"
+if [ -r /etc/os-release ]; then
+  release="$(. /etc/os-release && echo "${ID:-}:${VERSION_ID:-}:${PRETTY_NAME:-${ID:-}}")"
+fi
+case "$release" in
+debian:12:* | debian:13:*) ;;
+*)
+  echo "install-deps: this is ${release#*:*:}, not Debian 12 (bookworm) or Debian 13 (trixie)," \
+    "the two releases the project installs on" >&2
+  exit 2
+  ;;
+esac
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
