@@ -8,7 +8,8 @@
 # --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
 # tests use it; otherwise WINEPREFIX. From the environment: METRONOME_MIDI (behind the MIDI
 # mapper: recorder, harness/midimap.cpp, the default with --build; none; system, Wine's own),
-# METRONOME_WOW64=1 (a 64-bit prefix, DIR/wineprefix-wow64), METRONOME_USE_DISPLAY=1 (the
+# METRONOME_WOW64=1 (a 64-bit prefix, DIR/wineprefix-wow64), METRONOME_PLAIN_PREFIX=1 (a prefix
+# as wineboot makes it, DIR/wineprefix-plain[-wow64]), METRONOME_USE_DISPLAY=1 (the
 # caller's DISPLAY), METRONOME_QUIET_ALSA=1 (no sound card), METRONOME_DLLOVERRIDES, METRONOME_LANG.
 set -euo pipefail
 unset CDPATH # cd would print what it finds through it, and $(cd ...) take that too
@@ -27,6 +28,7 @@ if [ "${1:-}" = --build ]; then
     build="$(cd "$2" && pwd -P)"
     export WINEPREFIX="$build/wineprefix" METRONOME_QUIET_ALSA=1
     export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
+    if [ "${METRONOME_PLAIN_PREFIX:-0}" = 1 ]; then WINEPREFIX="$WINEPREFIX-plain"; fi
     if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEPREFIX="$WINEPREFIX-wow64"; fi
     unset METRONOME_USE_DISPLAY
     shift 2
@@ -36,6 +38,9 @@ fi
 state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
 mkdir -p "$state"
 
+# Debian 13's Wine 10 crashes at start (free(): invalid pointer) whenever TMPDIR is set, to any
+# value or none; TMP and TEMP it takes. The session's /tmp is the namespace's own anyway.
+unset TMPDIR
 # A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
 export WINEDEBUG=-all WINEARCH=win32
 if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
@@ -70,25 +75,17 @@ start_display() {
     export DISPLAY=":$number"
 }
 
-# setup COMMAND...: a step of making the prefix, logged; a failure shows what Wine said.
+# setup COMMAND...: a step of the session, logged; a failure ends the session with what Wine said.
+# It exits, not returns: bash ignores set -e in a function called from if, &&, || or !.
 setup() {
     "$@" </dev/null >>"$state/setup.log" 2>&1 9>&- && return 0
-    echo "wine-session: '$*' failed while making $WINEPREFIX; Wine said:" >&2
-    tail -n 8 "$state/setup.log" >&2; return 1
+    echo "wine-session: '$*' failed while making $WINEPREFIX ready; Wine said:" >&2
+    tail -n 8 "$state/setup.log" >&2
+    exit 1
 }
 
-# make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
-# cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again.
-made="$WINEPREFIX/.metronome-made"
-make_prefix() {
-    if [ -e "$WINEPREFIX" ]; then
-        echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
-            "making it afresh" >&2
-        rm -rf "$WINEPREFIX"
-    fi
-    # Made in the background for a while, by a server that ends with the prefix's programs.
-    setup wineboot -i || true
-    setup timeout 120 wineserver -w || true
+# customise_prefix: the tests' settings and fonts, in a prefix wineboot has just made.
+customise_prefix() {
     # A crash must fail the test, not wait on a dialog.
     setup wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
     if own_display; then
@@ -104,10 +101,26 @@ make_prefix() {
     # Fonts Debian's Wine leaves out: Marlett draws the close box, the raster System font is an
     # English Windows' dialog font; not jvgasys.fon, which has no kanji (docs/wine.md).
     cp /usr/share/wine/fonts/{marlett.ttf,vgasys.fon} "$fonts/"
+}
+
+# make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
+# cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again.
+made="$WINEPREFIX/.metronome-made"
+make_prefix() {
+    if [ -e "$WINEPREFIX" ]; then
+        echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
+            "making it afresh" >&2
+        rm -rf "$WINEPREFIX"
+    fi
+    # Made in the background for a while, by a server that ends with the prefix's programs.
+    setup wineboot -i
+    setup timeout 120 wineserver -w
+    # A plain prefix stays as wineboot made it, as a user's is: no font or setting added.
+    if [ "${METRONOME_PLAIN_PREFIX:-0}" != 1 ]; then customise_prefix; fi
     # Ended with the registry on disk: its service manager leaves COM's RpcSs unstartable, and
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
-    setup wineserver -k || true
-    setup timeout 120 wineserver -w || true
+    wineserver -k >>"$state/setup.log" 2>&1 9>&- || true # none left to end is as good
+    setup timeout 120 wineserver -w
     touch "$made"
 }
 
@@ -119,7 +132,7 @@ prepare() {
     if [ ! -f "$state/display" ]; then
         if own_display; then start_display; fi
         if [ ! -f "$made" ]; then make_prefix; fi
-        wineserver -p </dev/null >>"$state/setup.log" 2>&1 9>&-
+        setup wineserver -p
         echo "${DISPLAY:-}" >"$state/display"
     fi
     # winmm finds its mapper in the system folder (syswow64 for a 32-bit DLL in a 64-bit prefix);
@@ -141,7 +154,10 @@ short="/tmp/metronome-wine/folder"
 [ -L "$short" ] || ln -s "$root" "$short" 2>/dev/null || true
 
 case "${1:-}" in
-prepare) prepare && echo "$DISPLAY" ;;
+prepare)
+    prepare
+    echo "$DISPLAY"
+    ;;
 wait-window)
     # A bare desktop has a single colour; a drawn window brings more.
     prepare

@@ -88,7 +88,9 @@ inner_half() {
     local token="$METRONOME_COMMAND"
     unset METRONOME_COMMAND
     if accept_work "$root" "$token"; then
-        export TMPDIR=/tmp
+        # Temporary files in the command's own /tmp, where every tool looks without TMPDIR; and
+        # Debian 13's Wine crashes at start with TMPDIR set at all (harness/wine-session.sh).
+        unset TMPDIR
         # Root for real, not only in a user namespace: installs here, and ends with the command.
         if grep -q '^ *0 *0 ' /proc/self/uid_map; then
             bash scripts/install-deps.sh "${install_flags[@]}"
