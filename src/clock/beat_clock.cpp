@@ -76,15 +76,18 @@ void CALLBACK BeatTimerProc(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
     LeaveBeatGate();
 }
 
+// The thread's entry, as _beginthreadex calls it: its one argument is a plain void *, which the
+// clock only reads through.
+// cppcheck-suppress constParameterPointer
 unsigned __stdcall BeatClockThread(void *argument) {
     BeatState state = {0, 0, nullptr};
     TIMECAPS caps = {0, 0};
     const TempoSettings *settings = static_cast<const TempoSettings *>(argument);
-    const WinmmCalls *winmm = nullptr;
     // A zero tempo has no period; the dialog never passes one, but dividing by it would crash.
     // Without winmm there is no timer and no MIDI output: the click fails as without a device.
-    if (settings == nullptr || settings->bpm == 0 || (winmm = BindWinmm()) == nullptr ||
-        winmm->timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
+    const bool tempo = settings != nullptr && settings->bpm != 0;
+    const WinmmCalls *winmm = tempo ? BindWinmm() : nullptr;
+    if (winmm == nullptr || winmm->timeGetDevCaps(&caps, sizeof(caps)) != TIMERR_NOERROR ||
         winmm->timeBeginPeriod(caps.wPeriodMin) != TIMERR_NOERROR) {
         _endthreadex(kExitFailed);
         return kExitFailed;

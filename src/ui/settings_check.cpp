@@ -2,6 +2,8 @@
 
 #include "res/resource_ids.h"
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -18,13 +20,13 @@ void FormatTooLarge(wchar_t *out, const wchar_t *format, uint32_t limit) {
 #endif
 }
 
-// Copies a fixed warning, cut to the buffer and always terminated.
+// Copies a fixed warning, cut to the buffer and always terminated. Measured and copied by the C
+// library in so many words: a newer compiler turns the plain loop into these very calls, and what
+// the program imports should not depend on the compiler's version.
 void CopyMessage(wchar_t *out, const wchar_t *text) {
-    size_t i = 0;
-    for (; i + 1 < kFieldMessageCapacity && text[i] != L'\0'; ++i) {
-        out[i] = text[i];
-    }
-    out[i] = L'\0';
+    const size_t length = std::min<size_t>(std::wcslen(text), kFieldMessageCapacity - 1);
+    std::memcpy(out, text, length * sizeof(wchar_t));
+    out[length] = L'\0';
 }
 
 } // namespace

@@ -34,7 +34,10 @@ ALLOWED_IMPORTS = {
                    # font given to the controls.
                    'GetDC', 'ReleaseDC', 'SystemParametersInfoW', 'SendDlgItemMessageW'},
     'gdi32.dll': {'GetGlyphIndicesW', 'GetTextMetricsW', 'GetTextCharset', 'TranslateCharsetInfo',
-                  'GetStockObject', 'SelectObject', 'CreateFontIndirectW', 'DeleteObject'},
+                  'GetStockObject', 'SelectObject', 'CreateFontIndirectW', 'DeleteObject',
+                  'GetObjectW',  # the template font's size, for a Japanese font
+                  # Whether a font draws the texts, asked by drawing them in a bitmap.
+                  'CreateCompatibleDC', 'CreateDIBSection', 'TextOutW', 'GdiFlush', 'DeleteDC'},
     'comctl32.dll': {'InitCommonControls'},
     'ole32.dll': {'CoInitializeEx',
                   'CoCreateInstance'},  # the annotation service that names the fields
@@ -53,6 +56,8 @@ ALLOWED_IMPORTS = {
     'msvcrt.dll': {
         '_beginthreadex', '_endthreadex', 'malloc', 'free',
         '_snwprintf',  # the warnings' bounded formatting
+        'wcslen',  # a fixed warning measured before it is copied
+        'memcmp', 'memset',  # a font's drawing compared with its box
         # The C runtime's start-up and its error reports.
         '__p__commode', '__p__fmode', '__p__wcmdln', '__set_app_type', '__setusermatherr',
         '__wgetmainargs', '__winitenv', '_amsg_exit', '_cexit', '_initterm', '_iob', '_onexit',
