@@ -4,6 +4,8 @@
 #include "ui/message_font.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -43,30 +45,97 @@ bool FontHasOwnTexts(HDC dc) {
                         [](WORD glyph) { return glyph == 0xFFFF; });
 }
 
-bool DialogFontHasOwnTexts(HWND dialog) {
-    HDC dc = GetDC(dialog);
-    if (dc == nullptr) {
-        return true; // nothing to learn from: leave the template's font
+// Whether FONT draws each of the program's texts as a character, not as the box it draws for a
+// character it has nothing for. Asked by drawing: the system's font linking, which lends an
+// interface font the Japanese of other fonts, works only there, and a font's own glyph table
+// knows nothing of it. The box is what the font draws for U+FFFF, which no font has.
+bool DrawsOwnTexts(HDC reference, HGDIOBJ font) {
+    const int kSide = 64; // a cell larger than any interface font's character
+    const size_t kBytes = kSide * kSide * sizeof(DWORD);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = kSide;
+    info.bmiHeader.biHeight = -kSide;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    void *box = std::malloc(kBytes);
+    HDC dc = CreateCompatibleDC(reference);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool draws = box != nullptr && dc != nullptr && bitmap != nullptr;
+    if (draws) {
+        HGDIOBJ previousBitmap = SelectObject(dc, bitmap);
+        HGDIOBJ previousFont = SelectObject(dc, font);
+        const wchar_t none = 0xFFFF;
+        for (int i = -1; draws && i < kOwnTextLength; ++i) {
+            std::memset(bits, 0xFF, kBytes);
+            TextOutW(dc, 0, 0, i < 0 ? &none : &kOwnTexts[i], 1);
+            GdiFlush();
+            if (i < 0) {
+                std::memcpy(box, bits, kBytes);
+            } else {
+                draws = std::memcmp(box, bits, kBytes) != 0;
+            }
+        }
+        SelectObject(dc, previousFont);
+        SelectObject(dc, previousBitmap);
     }
-    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0));
-    HGDIOBJ previous = SelectObject(dc, font != nullptr ? font : GetStockObject(SYSTEM_FONT));
-    const bool has = FontHasOwnTexts(dc);
-    SelectObject(dc, previous);
-    ReleaseDC(dialog, dc);
-    return has;
+    if (bitmap != nullptr) {
+        DeleteObject(bitmap);
+    }
+    if (dc != nullptr) {
+        DeleteDC(dc);
+    }
+    std::free(box);
+    return draws;
+}
+
+// A font the controls draw their texts with, when the template's cannot: the message font, which
+// the system links to its fonts of other scripts, where it draws them; else a font the system has
+// for Japanese, chosen by character set, at the template's size; else the message font still.
+HFONT ReadableFont(HDC dc, HGDIOBJ templateFont) {
+    LOGFONTW wanted;
+    HFONT messageFont = GetMessageFont(&wanted) ? CreateFontIndirectW(&wanted) : nullptr;
+    if ((messageFont != nullptr && DrawsOwnTexts(dc, messageFont)) ||
+        GetObjectW(templateFont, sizeof(wanted), &wanted) != sizeof(wanted)) {
+        return messageFont;
+    }
+    wanted.lfCharSet = SHIFTJIS_CHARSET;
+    wanted.lfFaceName[0] = L'\0';
+    wanted.lfOutPrecision = OUT_TT_PRECIS; // not a raster font of the set, whose kanji may lack
+    HFONT japaneseFont = CreateFontIndirectW(&wanted);
+    if (japaneseFont != nullptr && DrawsOwnTexts(dc, japaneseFont)) {
+        if (messageFont != nullptr) {
+            DeleteObject(messageFont);
+        }
+        return japaneseFont;
+    }
+    if (japaneseFont != nullptr) {
+        DeleteObject(japaneseFont);
+    }
+    return messageFont;
 }
 
 } // namespace
 
 void MakeTextsReadable(HWND dialog) {
-    if (g_readableFont != nullptr || DialogFontHasOwnTexts(dialog)) {
+    if (g_readableFont != nullptr) {
         return;
     }
-    LOGFONTW messageFont;
-    if (!GetMessageFont(&messageFont)) {
-        return; // the template's font it is: the controls work, though their texts may not show
+    HDC dc = GetDC(dialog);
+    if (dc == nullptr) {
+        return; // nothing to learn from: leave the template's font
     }
-    g_readableFont = CreateFontIndirectW(&messageFont);
+    HGDIOBJ templateFont = reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    if (templateFont == nullptr) {
+        templateFont = GetStockObject(SYSTEM_FONT);
+    }
+    HGDIOBJ previous = SelectObject(dc, templateFont);
+    const bool readable = FontHasOwnTexts(dc);
+    SelectObject(dc, previous);
+    g_readableFont = readable ? nullptr : ReadableFont(dc, templateFont);
+    ReleaseDC(dialog, dc);
     if (g_readableFont == nullptr) {
         return;
     }
