@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Runs one of this folder's commands on the other Debian release: in a root filesystem of Debian
+# 12 (bookworm) or 13 (trixie), made by debootstrap from the mirror this machine's apt uses.
+#   on-debian.sh RELEASE COMMAND [ARGUMENTS...]     RELEASE 12 or 13; COMMAND a script of
+#                                                   scripts/: on-debian.sh 13 test.sh -R NAME
+# The root is kept in build/debian-RELEASE/root between runs and made again when the release's
+# packages change (its Release file's date); a making cut short is never taken for made. There
+# the command sees this folder at its own path, with build/debian-RELEASE/build as its build/.
+# As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
+[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
+# shellcheck source=scripts/lib/prologue.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+usage="usage: on-debian.sh 12|13 COMMAND [ARGUMENTS...]"
+[ $# -ge 2 ] || usage_error "$usage"
+case "$1" in
+12) suite=bookworm ;;
+13) suite=trixie ;;
+*) usage_error "the release is 12 or 13, not '$1' ($usage)" ;;
+esac
+release="$1" command="${2%.sh}"
+if [ "$command" = on-debian ] || [[ "$command" == */* ]] || [ ! -f "scripts/$command.sh" ]; then
+    usage_error "no command '$2' in scripts/ to run on Debian $release ($usage)"
+fi
+shift 2
+if [ "$(id -u)" != 0 ]; then
+    usage_error "it makes and mounts a root filesystem, which needs root: sudo bash $0 ..."
+fi
+
+begin_command
+store="$root/build/debian-$release"
+rootfs="$store/root"
+mkdir -p "$store/build"
+
+# The mirrors this machine's apt names (deb822 or one-line sources), else Debian's own.
+sources="$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null |
+    grep -v '^ *#')" || true
+mirror="$(grep -oE 'https?://[^ ]+/debian/?( |$)' <<<"$sources" | head -n 1 | tr -d ' ')" || true
+security="$(grep -oE 'https?://[^ ]+/debian-security/?' <<<"$sources" | head -n 1)" || true
+mirror="${mirror:-http://deb.debian.org/debian}" security="${security:-${mirror%/debian*}/debian-security}"
+
+# The release as the mirror has it now: a root made from another is made again.
+released="$(python3 - "${mirror%/}/dists/$suite/Release" <<'EOF'
+import sys, urllib.request
+with urllib.request.urlopen(sys.argv[1], timeout=60) as release:
+    print(next(line for line in release.read().decode().splitlines() if line.startswith('Date:')))
+EOF
+)"
+stamp="$suite $mirror $released"
+if [ "$(cat "$rootfs/.metronome-release" 2>/dev/null)" != "$stamp" ]; then
+    echo "on-debian: making a root filesystem of Debian $release ($suite, $released)"
+    rm -rf "$rootfs" "$rootfs.new"
+    debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
+        "$mirror" >"$store/debootstrap.log" 2>&1 || {
+        echo "on-debian: debootstrap failed; its last words ($store/debootstrap.log):" >&2
+        tail -n 5 "$store/debootstrap.log" >&2
+        exit 1
+    }
+    printf '%s\n' "deb ${mirror%/} $suite main" "deb ${mirror%/} $suite-updates main" \
+        "deb ${security%/} $suite-security main" >"$rootfs.new/etc/apt/sources.list"
+    echo "$stamp" >"$rootfs.new/.metronome-release"
+    mv "$rootfs.new" "$rootfs"
+fi
+
+# Entered as a container is: / a mount point (the commands' own namespaces need it), the
+# machine's devices, a /proc and a /tmp of its own, the folder at its own path over build/ of
+# its own. All in this command's mount namespace: gone when it ends.
+mount --bind "$rootfs" "$rootfs"
+for system in dev sys; do
+    mount --rbind "/$system" "$rootfs/$system"
+    mount --make-rslave "$rootfs/$system"
+done
+mount -t proc proc "$rootfs/proc"
+mount -t tmpfs -o mode=1777 tmpfs "$rootfs/tmp"
+cat /etc/resolv.conf >"$rootfs/etc/resolv.conf" 2>/dev/null || true
+mkdir -p "$rootfs$root"
+mount --bind "$root" "$rootfs$root"
+mount --bind "$store/build" "$rootfs$root/build"
+echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_version"))"
+exec chroot "$rootfs" env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    bash "$root/scripts/$command.sh" "$@"
