@@ -6,7 +6,8 @@ relative path, with a CDPATH that names another folder with scripts/ first.
 
 - A folder with a character CMake or Ninja cannot build in is refused before anything is
   written, and so is a machine where no namespace can be made, before anything is installed.
-- The first run stopped with SIGTERM while it makes its Wine prefix: 143 at once. The next run
+- The first run stopped with SIGTERM while it makes its Wine prefix: 143 at once. The next, with
+  a winecfg that fails, fails with its words and leaves the prefix unmarked. The next run
   says it makes the half-made prefix afresh; its processes have a /tmp of their own; killed with
   SIGKILL in the middle of its demonstration, nothing of it runs 2 s later and Wine's server
   folder is not in our /tmp.
@@ -195,6 +196,28 @@ def killed_in_the_middle(copy, env):
         sys.exit(f'the killed run left its Wine server\'s folder /tmp/{server}')
 
 
+def failed_setup(copy, env):
+    """A step of making the prefix that fails (a stand-in wine whose winecfg fails): the command
+    fails with Wine's words, and the prefix is not marked made, so the next one makes it afresh."""
+    fake = Path(tempfile.mkdtemp(prefix='metronome-failing-wine-', dir='/var/tmp'))
+    try:
+        (fake / 'wine').write_text('#!/bin/sh\n[ "$1" != winecfg ] || '
+                                   '{ echo "stand-in winecfg: cannot" >&2; exit 1; }\n'
+                                   f'exec {shutil.which("wine")} "$@"\n')
+        (fake / 'wine').chmod(0o755)
+        out = run_in(copy, dict(env, PATH=f'{fake}:{env["PATH"]}'), ['run.sh', '--seconds', '5'],
+                     800)
+    finally:
+        shutil.rmtree(fake)
+    print(f'run.sh with a failing winecfg: exit {out.returncode}: {out.stderr.strip()[-600:]}')
+    if out.returncode == 0 or "'wine winecfg /v win7' failed" not in out.stderr or \
+            'stand-in winecfg: cannot' not in out.stderr or \
+            (copy / 'build' / 'wine-virtual' / '.metronome-made').exists():
+        sys.exit(f'run.sh with a failing winecfg: {out.returncode}\n{out.stdout[-2000:]}'
+                 f'{out.stderr[-2000:]}')
+    expect_nothing_left(copy, 'run.sh with a failing winecfg')
+
+
 def as_container(copy, env):
     """The test command as a container's first process (unshare, as docker run starts it), on a
     machine where a package is missing (stand-ins for dpkg-query and apt-get): it installs it,
@@ -312,6 +335,7 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
     user = None
     try:
         stopped(copy, env, ['run.sh', '--seconds', '30'], 'demonstrating', signal.SIGTERM, after=3)
+        failed_setup(copy, env)
         killed_in_the_middle(copy, env)
         # A user's own process that names a file of the clone: no command's to end.
         user = subprocess.Popen(['tail', '-f', str(copy / 'harness' / 'demonstration.sh')],
