@@ -3,7 +3,6 @@
 #include "ui/dialog_controls.h"
 #include "ui/message_font.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,36 +13,6 @@ const wchar_t kOwnTexts[] = L"拍子開始停止";
 const int kOwnTextLength = static_cast<int>(sizeof(kOwnTexts) / sizeof(kOwnTexts[0])) - 1;
 
 HFONT g_readableFont = nullptr;
-
-// A raster font has exactly the characters of its character set's code page. GetGlyphIndices
-// is meant for outline fonts, so a raster font is asked through its code page instead.
-bool CodePageHasOwnTexts(HDC dc) {
-    CHARSETINFO charset = {};
-    const DWORD_PTR id = static_cast<DWORD_PTR>(GetTextCharset(dc));
-    if (!TranslateCharsetInfo(reinterpret_cast<DWORD *>(id), &charset, TCI_SRCCHARSET)) {
-        return false;
-    }
-    char bytes[4 * kOwnTextLength];
-    BOOL usedDefault = FALSE;
-    return WideCharToMultiByte(charset.ciACP, WC_NO_BEST_FIT_CHARS, kOwnTexts, kOwnTextLength,
-                               bytes, sizeof(bytes), nullptr, &usedDefault) > 0 &&
-           !usedDefault;
-}
-
-bool FontHasOwnTexts(HDC dc) {
-    TEXTMETRICW metrics = {};
-    if (GetTextMetricsW(dc, &metrics) &&
-        (metrics.tmPitchAndFamily & (TMPF_TRUETYPE | TMPF_VECTOR)) == 0) {
-        return CodePageHasOwnTexts(dc);
-    }
-    WORD glyphs[kOwnTextLength];
-    if (GetGlyphIndicesW(dc, kOwnTexts, kOwnTextLength, glyphs, GGI_MARK_NONEXISTING_GLYPHS) ==
-        GDI_ERROR) {
-        return CodePageHasOwnTexts(dc);
-    }
-    return std::none_of(glyphs, glyphs + kOwnTextLength,
-                        [](WORD glyph) { return glyph == 0xFFFF; });
-}
 
 // Whether FONT draws each of the program's texts as a character, not as the box it draws for a
 // character it has nothing for. Asked by drawing: the system's font linking, which lends an
@@ -131,10 +100,9 @@ void MakeTextsReadable(HWND dialog) {
     if (templateFont == nullptr) {
         templateFont = GetStockObject(SYSTEM_FONT);
     }
-    HGDIOBJ previous = SelectObject(dc, templateFont);
-    const bool readable = FontHasOwnTexts(dc);
-    SelectObject(dc, previous);
-    g_readableFont = readable ? nullptr : ReadableFont(dc, templateFont);
+    // Asked by drawing, as every other font: a raster font's character set may claim what it has
+    // not (Wine 10's System under a Japanese locale reports code page 932 and draws boxes).
+    g_readableFont = DrawsOwnTexts(dc, templateFont) ? nullptr : ReadableFont(dc, templateFont);
     ReleaseDC(dialog, dc);
     if (g_readableFont == nullptr) {
         return;

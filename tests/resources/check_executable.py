@@ -33,8 +33,7 @@ ALLOWED_IMPORTS = {
                    # The texts readable on any system: the dialog's font asked, the message
                    # font given to the controls.
                    'GetDC', 'ReleaseDC', 'SystemParametersInfoW', 'SendDlgItemMessageW'},
-    'gdi32.dll': {'GetGlyphIndicesW', 'GetTextMetricsW', 'GetTextCharset', 'TranslateCharsetInfo',
-                  'GetStockObject', 'SelectObject', 'CreateFontIndirectW', 'DeleteObject',
+    'gdi32.dll': {'GetStockObject', 'SelectObject', 'CreateFontIndirectW', 'DeleteObject',
                   'GetObjectW',  # the template font's size, for a Japanese font
                   # Whether a font draws the texts, asked by drawing them in a bitmap.
                   'CreateCompatibleDC', 'CreateDIBSection', 'TextOutW', 'GdiFlush', 'DeleteDC'},
@@ -47,7 +46,6 @@ ALLOWED_IMPORTS = {
         'GetModuleHandleW', 'GetProcAddress', 'GetCurrentProcess',  # power-throttling opt-out
         'SetDllDirectoryW',                     # the DLL search, where the system is too old
         'GetSystemDirectoryW', 'LoadLibraryW', 'lstrcpyW',  # winmm from the system folder
-        'WideCharToMultiByte',  # whether a raster font's code page has the dialog's texts
         # The C runtime's start-up: TLS, pseudo-relocations, the unhandled-exception hook.
         'DeleteCriticalSection', 'EnterCriticalSection', 'InitializeCriticalSection',
         'LeaveCriticalSection', 'TlsGetValue', 'VirtualProtect', 'VirtualQuery',
