@@ -16,8 +16,21 @@ begin_command
 # test_preset PRESET [CTEST ARGS...]: the preset configured, built and its tests run. Only
 # configured where ctest but lists them (-N): CTest reads the Windows tests from their sources.
 test_preset() {
-    if [[ " ${*:2} " =~ \ (-N|--show-only[=a-z-]*)\  ]]; then configure "$1"; else ready "$1"; fi
-    ctest --preset "$@"
+    if ! [[ " ${*:2} " =~ \ (-N|--show-only[=a-z-]*)\  ]]; then
+        ready "$1"
+        ctest --preset "$@"
+        return
+    fi
+    # Listing, ctest ignores the preset's "no tests is an error": a filter that matches nothing
+    # fails here as it does in a run.
+    configure "$1"
+    local listed
+    listed="$(ctest --preset "$@")"
+    echo "$listed"
+    if [[ "$listed" == *$'\nTotal Tests: 0'* ]]; then
+        echo "test.sh: no test matches the arguments ${*:2}" >&2
+        exit 8
+    fi
 }
 
 if [ $# -gt 0 ]; then
