@@ -5,7 +5,8 @@ Windows program's MAX_PATH, as on a machine without a display; each typed from t
 relative path, with a CDPATH that names another folder with scripts/ first.
 
 - A folder with a character CMake or Ninja cannot build in is refused before anything is
-  written, and so is a machine where no namespace can be made, before anything is installed.
+  written, and so is a machine where no namespace can be made, or a system that is neither
+  Debian 12 nor 13, before anything is installed. Every command runs with a TMPDIR set.
 - The first run stopped with SIGTERM while it makes its Wine prefix: 143 at once. The next, with
   a winecfg that fails, fails with its words and leaves the prefix unmarked. The next run
   says it makes the half-made prefix afresh; its processes have a /tmp of their own; killed with
@@ -138,6 +139,19 @@ def refused(temp):
         if out.returncode != 2 or f'holds {named}, in which' not in out.stderr or \
                 os.listdir(folder) != ['scripts']:
             sys.exit(f'a folder with {named}: {out.returncode} {out.stderr!r} {os.listdir(folder)}')
+    # A system that is neither Debian 12 nor 13 (its os-release bound over the machine's, in a
+    # mount namespace of the test's own): one sentence naming the two, before any install.
+    if os.getuid() == 0:
+        other = Path(temp) / 'refused' / 'os-release'
+        other.write_text('PRETTY_NAME="Debian GNU/Linux 11 (bullseye)"\nID=debian\n'
+                         'VERSION_ID="11"\n')
+        out = subprocess.run(['unshare', '--mount', 'sh', '-c', 'mount --bind "$0" /etc/os-release '
+                              '&& exec bash scripts/install-deps.sh', str(other)], cwd=source,
+                             capture_output=True, text=True, timeout=60)
+        print(f'on Debian 11: {out.returncode}: {out.stderr.strip()}')
+        if out.returncode != 2 or 'Debian 12 (bookworm) or Debian 13 (trixie)' not in out.stderr \
+                or out.stdout:
+            sys.exit(f'install-deps on Debian 11: {out.returncode} {out.stdout!r} {out.stderr!r}')
     # unshare as where namespaces are not allowed (a container without CAP_SYS_ADMIN).
     fake = Path(temp) / 'refused' / 'no-namespaces'
     fake.mkdir()
@@ -496,6 +510,8 @@ with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
     shutil.copytree(source, copy, symlinks=True, ignore=shutil.ignore_patterns('build'))
     env = {k: v for k, v in os.environ.items()
            if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'PYTHONPATH')}
+    # A TMPDIR of the caller's, which Debian 13's Wine cannot start with.
+    env['TMPDIR'] = '/var/tmp'
     # A shell's CDPATH, naming another folder with scripts/ first: cd must not go there.
     decoy = Path(temp) / 'decoy'
     (decoy / 'scripts' / 'lib').mkdir(parents=True)
