@@ -38,15 +38,26 @@ mirror="$(grep -oE 'https?://[^ ]+/debian/?( |$)' <<<"$sources" | head -n 1 | tr
 security="$(grep -oE 'https?://[^ ]+/debian-security/?' <<<"$sources" | head -n 1)" || true
 mirror="${mirror:-http://deb.debian.org/debian}" security="${security:-${mirror%/debian*}/debian-security}"
 
-# The release as the mirror has it now: a root made from another is made again.
-released="$(python3 - "${mirror%/}/dists/$suite/Release" <<'EOF'
+# The release as the mirror has it now: a root made from another is made again. Where the mirror
+# cannot be read, a root already made serves.
+made="$(cat "$rootfs/.metronome-release" 2>/dev/null)" || made=""
+if ! released="$(python3 - "${mirror%/}/dists/$suite/Release" 2>&1 <<'EOF'
 import sys, urllib.request
 with urllib.request.urlopen(sys.argv[1], timeout=60) as release:
     print(next(line for line in release.read().decode().splitlines() if line.startswith('Date:')))
 EOF
-)"
+)"; then
+    if [ -z "$made" ]; then
+        echo "on-debian: cannot read Debian $release's Release file from $mirror, to make its" \
+            "root: ${released##*$'\n'}" >&2
+        exit 1
+    fi
+    echo "on-debian: cannot read Debian $release's Release file from $mirror; the root made" \
+        "before serves (${made#* * })" >&2
+    released="${made#* * }"
+fi
 stamp="$suite $mirror $released"
-if [ "$(cat "$rootfs/.metronome-release" 2>/dev/null)" != "$stamp" ]; then
+if [ "$made" != "$stamp" ]; then
     echo "on-debian: making a root filesystem of Debian $release ($suite, $released)"
     rm -rf "$rootfs" "$rootfs.new"
     debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
