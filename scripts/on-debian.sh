@@ -27,9 +27,11 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 begin_command
-store="$root/build/debian-$release"
-rootfs="$store/root"
-mkdir -p "$store/build"
+# Seen through a plain path in the command's own /tmp: debootstrap, a shell script, cannot make a
+# root under a path with a space, as the folder's may have.
+mkdir -p "build/debian-$release/build" /tmp/on-debian
+mount --bind "build/debian-$release" /tmp/on-debian
+store=/tmp/on-debian rootfs=/tmp/on-debian/root
 
 # The mirrors this machine's apt names (deb822 or one-line sources), else Debian's own.
 sources="$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null |
@@ -62,7 +64,8 @@ if [ "$made" != "$stamp" ]; then
     rm -rf "$rootfs" "$rootfs.new"
     debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
         "$mirror" >"$store/debootstrap.log" 2>&1 || {
-        echo "on-debian: debootstrap failed; its last words ($store/debootstrap.log):" >&2
+        echo "on-debian: debootstrap failed; its last words" \
+            "(build/debian-$release/debootstrap.log):" >&2
         tail -n 5 "$store/debootstrap.log" >&2
         exit 1
     }
