@@ -63,10 +63,11 @@ bool DrawsOwnTexts(HDC reference, HGDIOBJ font) {
 // A font the controls draw their texts with, when the template's cannot: the message font, which
 // the system links to its fonts of other scripts, where it draws them; else a font the system has
 // for Japanese, chosen by character set, at the template's size; else the message font still.
+// Null where the system gives no message font: the template's font stays, as it always has there.
 HFONT ReadableFont(HDC dc, HGDIOBJ templateFont) {
     LOGFONTW wanted;
     HFONT messageFont = GetMessageFont(&wanted) ? CreateFontIndirectW(&wanted) : nullptr;
-    if ((messageFont != nullptr && DrawsOwnTexts(dc, messageFont)) ||
+    if (messageFont == nullptr || DrawsOwnTexts(dc, messageFont) ||
         GetObjectW(templateFont, sizeof(wanted), &wanted) != sizeof(wanted)) {
         return messageFont;
     }

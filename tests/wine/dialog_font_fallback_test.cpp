@@ -1,0 +1,39 @@
+// Which font the controls get on a system that gives no message font (older_windows.cpp stands in
+// for the lookup), asked inside the process as dialog_font_test.cpp asks. Run as on an English
+// Windows, where the template's raster System cannot draw the texts: the controls still keep it.
+#include "program_driver.h"
+#include "ui/dialog_controls.h"
+#include "ui/dialog_font.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+INT_PTR CALLBACK ReadableDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        MakeTextsReadable(dialog);
+        return TRUE;
+    }
+    if (message == WM_NCDESTROY) {
+        ReleaseReadableFont();
+    }
+    return FALSE;
+}
+
+TEST(DialogFontWithoutMessageFont, ControlsKeepTheTemplateFont) {
+    HMODULE exe = LoadLibraryExW((ProgramFolder() + L"metronome.exe").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    HWND dialog = CreateDialogParamW(exe, L"IDD_MAINWINDOW", nullptr, ReadableDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    const LRESULT templateFont = SendMessageW(dialog, WM_GETFONT, 0, 0);
+    ASSERT_NE(templateFont, 0);
+    for (int id : kDialogControls) {
+        EXPECT_EQ(SendMessageW(GetDlgItem(dialog, id), WM_GETFONT, 0, 0), templateFont)
+            << "control " << id << " left the template's font";
+    }
+    DestroyWindow(dialog);
+    FreeLibrary(exe);
+}
+
+} // namespace
