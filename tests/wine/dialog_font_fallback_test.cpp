@@ -3,22 +3,11 @@
 // Windows, where the template's raster System cannot draw the texts: the controls still keep it.
 #include "program_driver.h"
 #include "ui/dialog_controls.h"
-#include "ui/dialog_font.h"
+#include "readable_dialog.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-INT_PTR CALLBACK ReadableDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message == WM_INITDIALOG) {
-        MakeTextsReadable(dialog);
-        return TRUE;
-    }
-    if (message == WM_NCDESTROY) {
-        ReleaseReadableFont();
-    }
-    return FALSE;
-}
 
 TEST(DialogFontWithoutMessageFont, ControlsKeepTheTemplateFont) {
     HMODULE exe = LoadLibraryExW((ProgramFolder() + L"metronome.exe").c_str(), nullptr,

@@ -3,7 +3,7 @@
 // Run on a Japanese system (the tests' default) and on an English one (.english).
 #include "program_driver.h"
 #include "ui/dialog_controls.h"
-#include "ui/dialog_font.h"
+#include "readable_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +12,6 @@
 #include <string>
 
 namespace {
-
-INT_PTR CALLBACK ReadableDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
-    if (message == WM_INITDIALOG) {
-        MakeTextsReadable(dialog);
-        return TRUE;
-    }
-    if (message == WM_NCDESTROY) {
-        ReleaseReadableFont();
-    }
-    return FALSE;
-}
 
 HFONT FontOf(HWND window) {
     return reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
