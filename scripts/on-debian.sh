@@ -38,7 +38,8 @@ sources="$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/nu
     grep -v '^ *#')" || true
 mirror="$(grep -oE 'https?://[^ ]+/debian/?( |$)' <<<"$sources" | head -n 1 | tr -d ' ')" || true
 security="$(grep -oE 'https?://[^ ]+/debian-security/?' <<<"$sources" | head -n 1)" || true
-mirror="${mirror:-http://deb.debian.org/debian}" security="${security:-${mirror%/debian*}/debian-security}"
+mirror="${mirror:-http://deb.debian.org/debian}"
+security="${security:-${mirror%/debian*}/debian-security}"
 
 # The release as the mirror has it now: a root made from another is made again. Where the mirror
 # cannot be read, a root already made serves.

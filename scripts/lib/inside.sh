@@ -11,10 +11,9 @@
 # ends. Nothing passes through a file another process could write. It then mounts a /tmp of its
 # own and leaves there its mark: the folder, its namespaces, the token and whether the work
 # installs, which its child, the work, and the work's child, its steps, must match (accept_work,
-# accept_steps). Wine runs
-# only where the mark names its folder and its very namespaces (inside_command), which no process
-# outside them can share. Being process 1 alone proves nothing: a container's first process is one
-# too.
+# accept_steps). Wine runs only where the mark names its folder and its very namespaces
+# (inside_command), which no process outside them can share. Being process 1 alone proves
+# nothing: a container's first process is one too.
 command_mark=/tmp/metronome-command
 
 # namespaces: this process's PID, mount and user namespaces, as the kernel names them.
