@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12 (bookworm) or 13 (trixie), and the Japanese
-# and English locales Wine runs in. Idempotent: when everything is there it installs nothing and does not
-# touch the network.
+# Installs what building and testing need on Debian 12 (bookworm) or 13 (trixie), and the
+# Japanese and English locales Wine runs in. Idempotent: when everything is there it installs
+# nothing and does not touch the network.
 #   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 set -euo pipefail
