@@ -2,6 +2,7 @@
 
 #include "ui/dialog_controls.h"
 #include "ui/message_font.h"
+#include "ui/text_canvas.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,37 +15,37 @@ const int kOwnTextLength = static_cast<int>(sizeof(kOwnTexts) / sizeof(kOwnTexts
 
 HFONT g_readableFont = nullptr;
 
-// Whether FONT draws each of the program's texts as a character, not as the box it draws for a
-// character it has nothing for. Asked by drawing: the system's font linking, which lends an
-// interface font the Japanese of other fonts, works only there, and a font's own glyph table
-// knows nothing of it. The box is what the font draws for U+FFFF, which no font has.
-bool DrawsOwnTexts(HDC reference, HGDIOBJ font) {
+// What a font does with each of the program's texts.
+enum class Drawing {
+    Characters, // every one as a character
+    Boxes,      // one at least as the box a font draws for a character it has nothing for
+    Unknown,    // the system could not give what the drawing needs
+};
+
+// What FONT draws for each of the program's texts. Asked by drawing: the system's font linking,
+// which lends an interface font the Japanese of other fonts, works only there, and a font's own
+// glyph table knows nothing of it. The box is what the font draws for U+FFFF, which no font has.
+Drawing AskDrawing(HDC reference, HGDIOBJ font) {
     const int kSide = 64; // a cell larger than any interface font's character
     const size_t kBytes = kSide * kSide * sizeof(DWORD);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = kSide;
-    info.bmiHeader.biHeight = -kSide;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void *bits = nullptr;
     void *box = std::malloc(kBytes);
     HDC dc = CreateCompatibleDC(reference);
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool draws = box != nullptr && dc != nullptr && bitmap != nullptr;
-    if (draws) {
+    HBITMAP bitmap = dc != nullptr ? CreateTextCanvas(dc, kSide, &bits) : nullptr;
+    Drawing drawing = Drawing::Unknown;
+    if (box != nullptr && bitmap != nullptr) {
         HGDIOBJ previousBitmap = SelectObject(dc, bitmap);
         HGDIOBJ previousFont = SelectObject(dc, font);
         const wchar_t none = 0xFFFF;
-        for (int i = -1; draws && i < kOwnTextLength; ++i) {
+        drawing = Drawing::Characters;
+        for (int i = -1; drawing == Drawing::Characters && i < kOwnTextLength; ++i) {
             std::memset(bits, 0xFF, kBytes);
             TextOutW(dc, 0, 0, i < 0 ? &none : &kOwnTexts[i], 1);
             GdiFlush();
             if (i < 0) {
                 std::memcpy(box, bits, kBytes);
-            } else {
-                draws = std::memcmp(box, bits, kBytes) != 0;
+            } else if (std::memcmp(box, bits, kBytes) == 0) {
+                drawing = Drawing::Boxes;
             }
         }
         SelectObject(dc, previousFont);
@@ -57,32 +58,39 @@ bool DrawsOwnTexts(HDC reference, HGDIOBJ font) {
         DeleteDC(dc);
     }
     std::free(box);
-    return draws;
+    return drawing;
 }
 
-// A font the controls draw their texts with, when the template's cannot: the message font, which
-// the system links to its fonts of other scripts, where it draws them; else a font the system has
-// for Japanese, chosen by character set, at the template's size; else the message font still.
-// Null where the system gives no message font: the template's font stays, as it always has there.
+// A font the controls draw their texts with, when the template's draws boxes: the message font,
+// which the system links to its fonts of other scripts, where it draws them; else a font the
+// system has for Japanese, chosen by character set, at the template's size; else the message font
+// still. Null where the system gives no message font, or cannot say what a font draws: the
+// template's font stays, as it always has there.
 HFONT ReadableFont(HDC dc, HGDIOBJ templateFont) {
     LOGFONTW wanted;
     HFONT messageFont = GetMessageFont(&wanted) ? CreateFontIndirectW(&wanted) : nullptr;
-    if (messageFont == nullptr || DrawsOwnTexts(dc, messageFont) ||
-        GetObjectW(templateFont, sizeof(wanted), &wanted) != sizeof(wanted)) {
-        return messageFont;
+    if (messageFont == nullptr) {
+        return nullptr;
     }
-    wanted.lfCharSet = SHIFTJIS_CHARSET;
-    wanted.lfFaceName[0] = L'\0';
-    wanted.lfOutPrecision = OUT_TT_PRECIS; // not a raster font of the set, whose kanji may lack
-    HFONT japaneseFont = CreateFontIndirectW(&wanted);
-    if (japaneseFont != nullptr && DrawsOwnTexts(dc, japaneseFont)) {
-        if (messageFont != nullptr) {
-            DeleteObject(messageFont);
+    Drawing drawing = AskDrawing(dc, messageFont);
+    if (drawing == Drawing::Boxes &&
+        GetObjectW(templateFont, sizeof(wanted), &wanted) == sizeof(wanted)) {
+        wanted.lfCharSet = SHIFTJIS_CHARSET;
+        wanted.lfFaceName[0] = L'\0';
+        wanted.lfOutPrecision = OUT_TT_PRECIS; // not a raster font of the set, whose kanji may lack
+        HFONT japaneseFont = CreateFontIndirectW(&wanted);
+        if (japaneseFont != nullptr) {
+            drawing = AskDrawing(dc, japaneseFont);
+            if (drawing == Drawing::Characters) {
+                DeleteObject(messageFont);
+                return japaneseFont;
+            }
+            DeleteObject(japaneseFont);
         }
-        return japaneseFont;
     }
-    if (japaneseFont != nullptr) {
-        DeleteObject(japaneseFont);
+    if (drawing == Drawing::Unknown) {
+        DeleteObject(messageFont);
+        return nullptr;
     }
     return messageFont;
 }
@@ -103,7 +111,10 @@ void MakeTextsReadable(HWND dialog) {
     }
     // Asked by drawing, as every other font: a raster font's character set may claim what it has
     // not (Wine 10's System under a Japanese locale reports code page 932 and draws boxes).
-    g_readableFont = DrawsOwnTexts(dc, templateFont) ? nullptr : ReadableFont(dc, templateFont);
+    // Where the system cannot say (no memory, no bitmap), the template's font stays: asking
+    // failed, not the font.
+    g_readableFont =
+        AskDrawing(dc, templateFont) == Drawing::Boxes ? ReadableFont(dc, templateFont) : nullptr;
     ReleaseDC(dialog, dc);
     if (g_readableFont == nullptr) {
         return;

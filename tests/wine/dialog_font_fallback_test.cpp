@@ -1,6 +1,8 @@
-// Which font the controls get on a system that gives no message font (older_windows.cpp stands in
-// for the lookup), asked inside the process as dialog_font_test.cpp asks. Run as on an English
-// Windows, where the template's raster System cannot draw the texts: the controls still keep it.
+// Which font the controls get where the program cannot learn what a font draws, asked inside the
+// process as dialog_font_test.cpp asks. Built twice, each with a stand-in: a system that gives no
+// message font (older_windows.cpp), and one that cannot make the bitmap a font is asked with
+// (no_text_canvas.cpp). Run as on an English Windows, where the template's raster System cannot
+// draw the texts: the controls still keep it, as they always have where nothing better is known.
 #include "program_driver.h"
 #include "ui/dialog_controls.h"
 #include "readable_dialog.h"
@@ -9,7 +11,7 @@
 
 namespace {
 
-TEST(DialogFontWithoutMessageFont, ControlsKeepTheTemplateFont) {
+TEST(DialogFontUnasked, ControlsKeepTheTemplateFont) {
     HMODULE exe = LoadLibraryExW((ProgramFolder() + L"metronome.exe").c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(exe, nullptr);
