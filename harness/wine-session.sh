@@ -101,13 +101,22 @@ customise_prefix() {
     # Fonts Debian's Wine leaves out: Marlett draws the close box, the raster System font is an
     # English Windows' dialog font; not jvgasys.fon, which has no kanji (docs/wine.md).
     cp /usr/share/wine/fonts/{marlett.ttf,vgasys.fon} "$fonts/"
+    # Wine 10 links its interface fonts (Tahoma: the caption, the message font) first to MS UI
+    # Gothic, which Linux lacks: the title showed boxes. That name stands for the Japanese font
+    # the install put on the system, as the README tells a user to do in their own prefix.
+    setup wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' \
+        /d 'Noto Sans CJK JP' /f
 }
 
 # make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
-# cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again.
-made="$WINEPREFIX/.metronome-made"
+# cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again. The
+# mark holds the set-up's version: a prefix made by an earlier one is made again with this one's.
+made="$WINEPREFIX/.metronome-made" version=2
 make_prefix() {
-    if [ -e "$WINEPREFIX" ]; then
+    if [ -e "$made" ]; then
+        echo "wine-session: $WINEPREFIX was made by an earlier set-up; making it afresh" >&2
+        rm -rf "$WINEPREFIX"
+    elif [ -e "$WINEPREFIX" ]; then
         echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
             "making it afresh" >&2
         rm -rf "$WINEPREFIX"
@@ -121,7 +130,7 @@ make_prefix() {
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
     wineserver -k >>"$state/setup.log" 2>&1 9>&- || true # none left to end is as good
     setup timeout 120 wineserver -w
-    touch "$made"
+    echo "$version" >"$made"
 }
 
 # prepare: the namespace's session of the prefix, started once (two callers, one at a time):
@@ -131,7 +140,7 @@ prepare() {
     flock 9
     if [ ! -f "$state/display" ]; then
         if own_display; then start_display; fi
-        if [ ! -f "$made" ]; then make_prefix; fi
+        if [ "$(cat "$made" 2>/dev/null)" != "$version" ]; then make_prefix; fi
         setup wineserver -p
         echo "${DISPLAY:-}" >"$state/display"
     fi
