@@ -112,4 +112,20 @@ TEST(DialogFont, TemplateFontWhereItDrawsTheTextsElseOneThatDoes) {
     FreeLibrary(exe);
 }
 
+// The title bar is the system's to draw, with its caption font: the program's name must show as
+// characters there too. Under Wine 10 that font is linked to Windows' own Japanese fonts, which
+// Linux lacks; the prefix the commands make (harness/wine-session.sh) points them at a font the
+// system has. In a prefix as wineboot makes it this fails under Wine 10.
+TEST(DialogFont, CaptionFontDrawsTheProgramsName) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    const HFONT caption = CreateFontIndirectW(&metrics.lfCaptionFont);
+    ASSERT_NE(caption, nullptr);
+    std::printf("code page %u: the caption font is %ls\n", GetACP(),
+                metrics.lfCaptionFont.lfFaceName);
+    EXPECT_TRUE(DrawsCharacters(caption, L"ぱたぽこりん")) << "the title shows boxes";
+    DeleteObject(caption);
+}
+
 } // namespace
