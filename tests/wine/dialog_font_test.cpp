@@ -90,7 +90,6 @@ TEST(DialogFont, TemplateFontWhereItDrawsTheTextsElseOneThatDoes) {
     if (GetACP() != 932) {
         // As on an English Windows: the prefix has Wine's raster System font (vgasys.fon).
         EXPECT_TRUE(raster) << "the template's System is not the raster font here";
-        EXPECT_FALSE(templateDraws) << "an English raster System draws kanji";
     }
     for (int id : kDialogControls) {
         const HFONT font = FontOf(GetDlgItem(dialog, id));
