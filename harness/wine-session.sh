@@ -69,7 +69,7 @@ own_display() { [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ];
 start_display() {
     local fd number
     exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>&1 </dev/null \
-        >/dev/null 2>&1 9>&-)
+        >/dev/null 2>&1 8>&-)
     read -r -t 10 number <&"$fd" || { echo "wine-session: no Xvfb in 10 s" >&2; return 1; }
     exec {fd}<&-
     export DISPLAY=":$number"
@@ -78,7 +78,7 @@ start_display() {
 # setup COMMAND...: a step of the session, logged; a failure ends the session with what Wine said.
 # It exits, not returns: bash ignores set -e in a function called from if, &&, || or !.
 setup() {
-    "$@" </dev/null >>"$state/setup.log" 2>&1 9>&- && return 0
+    "$@" </dev/null >>"$state/setup.log" 2>&1 8>&- && return 0
     echo "wine-session: '$*' failed while making $WINEPREFIX ready; Wine said:" >&2
     tail -n 8 "$state/setup.log" >&2
     exit 1
@@ -128,16 +128,17 @@ make_prefix() {
     if [ "${METRONOME_PLAIN_PREFIX:-0}" != 1 ]; then customise_prefix; fi
     # Ended with the registry on disk: its service manager leaves COM's RpcSs unstartable, and
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
-    wineserver -k >>"$state/setup.log" 2>&1 9>&- || true # none left to end is as good
+    wineserver -k >>"$state/setup.log" 2>&1 8>&- || true # none left to end is as good
     setup timeout 120 wineserver -w
     echo "$version" >"$made"
 }
 
-# prepare: the namespace's session of the prefix, started once (two callers, one at a time):
+# prepare: the namespace's session of the prefix, started once (two callers, one at a time, by
+# the lock on fd 8, which what it starts must not hold; the command's, on fd 9, they all hold):
 # display, prefix and persistent server; DISPLAY exported. The recorder, whenever it is asked for.
 prepare() {
-    exec 9>"$state/lock"
-    flock 9
+    exec 8>"$state/lock"
+    flock 8
     if [ ! -f "$state/display" ]; then
         if own_display; then start_display; fi
         if [ "$(cat "$made" 2>/dev/null)" != "$version" ]; then make_prefix; fi
@@ -153,7 +154,7 @@ prepare() {
         cp "$build/harness/midimap.dll" "$system/midimap.new"
         mv -f "$system/midimap.new" "$system/midimap.dll"
     fi
-    exec 9>&-
+    exec 8>&-
     DISPLAY="$(cat "$state/display")" && export DISPLAY
 }
 

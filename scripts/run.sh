@@ -14,8 +14,8 @@
 # program really sent (build/run-click.log), recorded by the test MIDI mapper and rendered by the
 # same synthesiser.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/prologue.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 usage="usage: run.sh [--seconds N] [--port PORT] [--demo]"
 seconds="" port="" demo=0
 while [ $# -gt 0 ]; do
@@ -37,36 +37,11 @@ fi
 # machine's /tmp, stay in view in the command's own.
 mode=demo
 if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
-if [ "$mode" = desktop ]; then keep_in_tmp=(/tmp/.X11-unix "${XAUTHORITY:-}"); fi
+keep=()
+if [ "$mode" = desktop ]; then keep=(--keep /tmp/.X11-unix --keep "${XAUTHORITY:-}"); fi
 no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
 no_desktop+=" is none here; leave out --port to demonstrate the program"
 if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi
 
-begin_command
-ready windows metronome midimap
-# A display that does not answer (xdpyinfo is installed by now) is none.
-if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
-    if [ -n "$port" ]; then usage_error "$no_desktop"; fi
-    mode=demo
-    umount /tmp/.X11-unix 2>/dev/null || true # the private display's sockets stay our own
-fi
-# What this run records is its own, in the command's /tmp, gone when it ends.
-work=/tmp
-python="$(project_python)"
-export METRONOME_PYTHON="$python"
-
-exe="$root/build/windows/metronome.exe"
-if [ "$mode" = desktop ]; then
-    export WINEPREFIX="$root/build/wine-desktop"
-    # METRONOME_MIDI_PORT stands for --port, where --port means something.
-    bash "$root/harness/desktop.sh" "$exe" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}" "$work"
-else
-    export WINEPREFIX="$root/build/wine-virtual"
-    echo "run: no display or no sound device here; demonstrating the program in a virtual display"
-    shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
-    rm -f "$shot" "$wav" "$root/build/run-click.log"
-    bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" "$wav" \
-        "$root/build/run-click.log"
-    echo "run: a screenshot of the window while it played: $shot"
-    echo "run: the click it played, rendered by FluidSynth: $wav"
-fi
+# METRONOME_MIDI_PORT stands for --port, where --port means something.
+hand_over "${keep[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"

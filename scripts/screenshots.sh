@@ -4,49 +4,7 @@
 # as a user would.
 #   screenshots.sh
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/prologue.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/prologue.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
-begin_command
-ready windows metronome >/dev/null
-
-# No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
-export WINEPREFIX="$root/build/wine-screenshots" METRONOME_MIDI=none METRONOME_QUIET_ALSA=1
-unset METRONOME_USE_DISPLAY
-display="$("$session" prepare)"
-media=docs/media
-mkdir -p "$media"
-
-# PNGs without time stamps: a picture taken again, the same pixels, is the same file.
-png=(-define 'png:exclude-chunks=date,time')
-shot() { # shot NAME: the dialog and what is around it, cropped from the virtual desktop
-    sleep 0.7
-    DISPLAY="$display" import -window root -crop 400x230+120+125 +repage "${png[@]}" \
-        "$media/$1.png"
-    echo "screenshots: $media/$1.png"
-}
-keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
-
-"$session" run "$root/build/windows/metronome.exe" &
-program=$!
-"$session" wait-window
-shot idle
-# The title bar with the program's icon, four times larger.
-convert "$media/idle.png" -crop 250x24+73+37 +repage -scale 400% "${png[@]}" "$media/titlebar.png"
-echo "screenshots: $media/titlebar.png"
-keys Return
-shot playing
-keys Return
-# Tab from the button to the tempo field (beats, note value, tempo), type 0 and press Enter.
-keys Tab Tab Tab 0 Return
-shot warning
-keys Return Escape
-wait "$program"
-
-# The same program on a Windows whose language is English.
-METRONOME_LANG=en_US.UTF-8 "$session" run "$root/build/windows/metronome.exe" &
-program=$!
-"$session" wait-window
-shot idle-english
-keys Escape
-wait "$program"
+hand_over --

@@ -1,5 +1,10 @@
-# shellcheck shell=bash disable=SC2154 # root and command_name are the prologue's
-# The commands' builds and their way into Wine. Sourced by the prologue.
+# shellcheck shell=bash
+# What every command's steps (scripts/steps/NAME.sh) share: strict mode, the folder, its builds
+# and the way into Wine. Sourced, not run; the steps run once, inside the command's namespace.
+set -euo pipefail
+command_name="$(basename "$0" .sh)"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
+cd "$root"
 
 # configure PRESET: the preset configured; a build folder made where the clone stood before it
 # was moved or copied is configured afresh here.
@@ -29,3 +34,7 @@ windows_session() { "$session" --build "$root/build/windows" "$@"; }
 
 # project_python: the Python the build found (CMake's METRONOME_PYTHON), for the commands too.
 project_python() { sed -n 's/^METRONOME_PYTHON:FILEPATH=//p' "$root/build/windows/CMakeCache.txt"; }
+
+# A SIGINT to this shell alone: bash lets the command in its foreground finish first, then ends
+# the steps here, failed, never passed. (Ctrl+C, and a signal to process 1, end all at once.)
+trap 'exit 130' INT

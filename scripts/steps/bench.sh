@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# bench.sh's steps: the Windows series recorded, each beside the native ticker, then the report.
+#   steps/bench.sh PUBLISH SECONDS NAME PASS... -- TEMPO...
+# shellcheck source=scripts/lib/steps.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+publish="$1" seconds="$2" name="$3" passes=()
+shift 3
+while [ "$1" != -- ]; do passes+=("$1") && shift; done
+shift
+tempi=("$@")
+ready windows clock_bench e2e_run midimap
+out="$root/build/$name"
+rm -rf "$out" && mkdir -p "$out"
+gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
+bin="$root/build/windows/bin"
+
+# series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
+# so that a stall of the machine reaches both.
+series() {
+    local folder="$1" label="$2" bpm="$3"
+    shift 3
+    echo "bench: $label at $bpm BPM for $seconds s, with the native ticker"
+    "$out/native_ticker" "$((36000 / bpm))" "$seconds" "$folder/native-$label-$bpm.log" &
+    local ticker=$!
+    "$@"
+    wait "$ticker"
+}
+
+for pass in "${passes[@]}"; do
+    # Recorded at a short path, which the Windows programs can always hold, then kept in $out.
+    folder="/tmp/bench/$pass"
+    mkdir -p "$folder"
+    winfolder="Z:${folder//\//\\}" # Wine's drive Z: is the Unix root
+    windows_session prepare >/dev/null
+    if [ "$pass" = loaded ]; then
+        echo "bench: both cores kept busy from here on (stress-ng)"
+        stress-ng --cpu 2 --cpu-method matrixprod --quiet &
+        load=$!
+    fi
+    echo "bench: 40 stops at 1000 BPM"
+    windows_session run "$bin/clock_bench.exe" "$winfolder" stops
+    for bpm in "${tempi[@]}"; do
+        for mode in program naive floor; do
+            series "$folder" "$mode" "$bpm" \
+                windows_session run "$bin/clock_bench.exe" "$winfolder" "$mode" "$seconds" "$bpm"
+        done
+    done
+    series "$folder" e2e "${tempi[0]}" \
+        windows_session run "$bin/e2e_run.exe" "$winfolder" "$seconds" "${tempi[0]}"
+    if [ "$pass" = loaded ]; then
+        kill "$load" # stress-ng ends its workers
+        wait "$load" 2>/dev/null || true
+    fi
+    cp -r "$folder" "$out/"
+done
+report="$out/report"
+if [ "$publish" = 1 ]; then report="$root/docs"; fi
+BENCH_NAME="$name" BENCH_REPORT_DIR="$report" "$(project_python)" \
+    bench/report.py "$out" "$seconds" "${tempi[@]}"
+echo "bench: the report is $report/$name.md"

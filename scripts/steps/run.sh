@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# run.sh's steps: the program built, then played on the desktop or demonstrated.
+#   steps/run.sh desktop|demo SECONDS PORT   (SECONDS and PORT may be empty)
+# shellcheck source=scripts/lib/steps.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+mode="$1" seconds="$2" port="$3"
+ready windows metronome midimap
+# A display that does not answer (xdpyinfo is installed by now) is none.
+if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
+    if [ -n "$port" ]; then
+        echo "run: --port plays the click on a desktop (an X display and an ALSA sequencer)," \
+            "and there is none here; leave out --port to demonstrate the program" \
+            "(--help tells more)" >&2
+        exit 2
+    fi
+    mode=demo
+    umount /tmp/.X11-unix 2>/dev/null || true # the private display's sockets stay our own
+fi
+# What this run records is its own, in the command's /tmp, gone when it ends.
+work=/tmp
+python="$(project_python)"
+export METRONOME_PYTHON="$python"
+
+exe="$root/build/windows/metronome.exe"
+if [ "$mode" = desktop ]; then
+    export WINEPREFIX="$root/build/wine-desktop"
+    bash "$root/harness/desktop.sh" "$exe" "$seconds" "$port" "$work"
+else
+    export WINEPREFIX="$root/build/wine-virtual"
+    echo "run: no display or no sound device here; demonstrating the program in a virtual display"
+    shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
+    rm -f "$shot" "$wav" "$root/build/run-click.log"
+    bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" "$wav" \
+        "$root/build/run-click.log"
+    echo "run: a screenshot of the window while it played: $shot"
+    echo "run: the click it played, rendered by FluidSynth: $wav"
+fi
