@@ -72,21 +72,28 @@ debian:12:* | debian:13:*) ;;
   ;;
 esac
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+# As root, through sudo where this is a user; debconf asks nothing (sudo would drop the setting).
+as_root=(env DEBIAN_FRONTEND=noninteractive)
+if [ "$(id -u)" -ne 0 ]; then as_root=(sudo "${as_root[@]}"); fi
 
 # Another apt or dpkg at work (another command's install, unattended upgrades): waited for, up to
-# ten minutes, not failed on. An install cut short (its command killed: everything it started ends
-# with it) leaves dpkg's work half done: finished first, as apt asks.
-apt_get=(apt-get -o DPkg::Lock::Timeout=600)
+# ten minutes, not failed on. An install cut short (its command killed: everything it started
+# ends with it) leaves dpkg's work half done: dpkg finishes what it can, and apt's own repair
+# what it cannot (a package unpacked whose dependency never was).
+apt_get=(apt-get -o DPkg::Lock::Timeout=600 -q -y)
 if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2>/dev/null)" ]; then
-  echo "install-deps: finishing an install that was cut short (dpkg --configure -a)"
-  "${sudo_cmd[@]}" dpkg --configure -a
+  echo "install-deps: finishing an install that was cut short"
+  for _ in $(seq 300); do # dpkg itself waits for no lock
+    said="$("${as_root[@]}" dpkg --configure -a 2>&1)" && break
+    [[ "$said" == *lock* ]] || break
+    sleep 2
+  done
+  "${as_root[@]}" "${apt_get[@]}" -f install >/dev/null
 fi
 update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "install-deps: adding the i386 architecture"
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  "${as_root[@]}" dpkg --add-architecture i386
   update=1
 fi
 missing=()
@@ -97,10 +104,9 @@ for p in "${packages[@]}"; do
 done
 if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
   echo "install-deps: installing ${missing[*]:-(package lists only)}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" "${apt_get[@]}" update -q
+  "${as_root[@]}" "${apt_get[@]}" update
   if [ "${#missing[@]}" -gt 0 ]; then
-    "${sudo_cmd[@]}" "${apt_get[@]}" install -y -q --no-install-recommends "${missing[@]}"
+    "${as_root[@]}" "${apt_get[@]}" install --no-install-recommends "${missing[@]}"
   fi
 fi
 
@@ -108,10 +114,10 @@ fi
 for language in ja_JP en_US; do
   if ! locale -a 2>/dev/null | grep -qix "$language\.utf-\?8"; then
     echo "install-deps: generating the $language.UTF-8 locale"
-    "${sudo_cmd[@]}" sed -i "s/^# *\($language.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    "${as_root[@]}" sed -i "s/^# *\($language.UTF-8 UTF-8\)/\1/" /etc/locale.gen
     grep -q "^$language.UTF-8 UTF-8" /etc/locale.gen ||
-      echo "$language.UTF-8 UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-    "${sudo_cmd[@]}" locale-gen >/dev/null
+      echo "$language.UTF-8 UTF-8" | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+    "${as_root[@]}" locale-gen >/dev/null
   fi
 done
 if [ "${#missing[@]}" -eq 0 ] && [ "$update" = 0 ]; then
