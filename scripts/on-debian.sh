@@ -8,8 +8,9 @@
 # the command sees this folder at its own path, with build/debian-RELEASE/build as its build/.
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
+# Its own help only before the command's name: what follows is the command's to answer.
 # shellcheck source=scripts/lib/start.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh" "${@:1:2}"
 usage="usage: on-debian.sh 12|13 COMMAND [ARGUMENTS...]"
 [ $# -ge 2 ] || usage_error "$usage"
 case "$1" in
@@ -22,6 +23,14 @@ if [ "$command" = on-debian ] || [[ "$command" == */* ]] || [ ! -f "scripts/$com
     usage_error "no command '$2' in scripts/ to run on Debian $release ($usage)"
 fi
 shift 2
+if grep -qx "VERSION_ID=\"\?$release\"\?" /etc/os-release 2>/dev/null; then
+    usage_error "this machine is Debian $release already: bash scripts/$command.sh $*"
+fi
+# The command's own help, and its arguments checked, here, before a root is made for it.
+for argument in "$@"; do
+    if [[ "$argument" = --help || "$argument" = -h ]]; then exec bash "scripts/$command.sh" "$@"; fi
+done
+METRONOME_CHECK_ONLY=1 bash "scripts/$command.sh" "$@" || exit
 if [ "$(id -u)" != 0 ]; then
     usage_error "it makes and mounts a root filesystem, which needs root: sudo bash $0 ..."
 fi

@@ -229,6 +229,8 @@ def cases(temp, fakes):
     no_users = not_root or subprocess.run([*nobody, 'unshare', '--user', 'true'],
                                           capture_output=True).returncode and 'no user namespace'
     fuzz, idle = ['scripts/fuzz.sh', '--seconds', '600'], '#'  # libFuzzer's lines begin with #
+    this = '13' if 'VERSION_ID="13"' in Path('/etc/os-release').read_text() else '12'
+    other = {'12': '13', '13': '12'}[this]
     run, listing = ['scripts/run.sh', '--seconds', '5'], ['scripts/test.sh', '-N']
     return [
         Case('fuzz.sh --seconds abc', ['scripts/fuzz.sh', '--seconds', 'abc'], 2, "not 'abc'",
@@ -236,6 +238,14 @@ def cases(temp, fakes):
         Case('no namespace to be had', ['scripts/fuzz.sh'], 2,
              'cannot make the process namespace', env=no_namespace, folder=bare,
              then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder'),
+        # The command's arguments and help answered before any root is made; none of its own.
+        Case('on-debian.sh, the command\'s bad argument', ['scripts/on-debian.sh', other, 'run.sh',
+             '--seconds', 'abc'], 2, "not 'abc'", folder=bare,
+             then=lambda f: os.listdir(f) != ['scripts'] and 'it made a root all the same'),
+        Case('on-debian.sh, the command\'s help', ['scripts/on-debian.sh', other, 'fuzz.sh', '-h'],
+             0, 'A longer fuzz run', folder=bare),
+        Case('on-debian.sh, this very release', ['scripts/on-debian.sh', this, 'test.sh'], 2,
+             f'this machine is Debian {this} already', folder=bare),
         Case('install-deps.sh on Debian 11', ['scripts/install-deps.sh'], 2,
              'Debian 12 (bookworm) or Debian 13 (trixie)', folder=bare, unless=not_root, before=[
                  'unshare', '--mount', 'sh', '-c', 'mount --bind "$0" /etc/os-release && exec "$@"',

@@ -11,12 +11,16 @@ mkdir -p "build/debian-$release/build" /tmp/on-debian
 mount --bind "build/debian-$release" /tmp/on-debian
 store=/tmp/on-debian rootfs=/tmp/on-debian/root
 
-# The mirrors this machine's apt names (deb822 or one-line sources), else Debian's own.
+# The mirrors this machine's apt names (deb822 or one-line sources); the project names none.
 sources="$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null |
     grep -v '^ *#')" || true
 mirror="$(grep -oE 'https?://[^ ]+/debian/?( |$)' <<<"$sources" | head -n 1 | tr -d ' ')" || true
 security="$(grep -oE 'https?://[^ ]+/debian-security/?' <<<"$sources" | head -n 1)" || true
-mirror="${mirror:-http://deb.debian.org/debian}"
+if [ -z "$mirror" ]; then
+    echo "on-debian: this machine's apt names no Debian mirror (a URI ending in /debian in" \
+        "/etc/apt/sources.list or sources.list.d), to make a root of Debian $release from" >&2
+    exit 1
+fi
 security="${security:-${mirror%/debian*}/debian-security}"
 
 # The release as the mirror has it now: a root made from another is made again. Where the mirror
