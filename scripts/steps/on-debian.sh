@@ -5,9 +5,11 @@
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 release="$1" suite="$2" command="$3"
 shift 3
+# What it makes outside the root's own folder is the folder owner's: their commands work after.
+mkdir -p "build/debian-$release/build" /tmp/on-debian
+chown "$(stat -c %u:%g .)" build build/command.lock
 # Seen through a plain path in the command's own /tmp: debootstrap, a shell script, cannot make a
 # root under a path with a space, as the folder's may have.
-mkdir -p "build/debian-$release/build" /tmp/on-debian
 mount --bind "build/debian-$release" /tmp/on-debian
 store=/tmp/on-debian rootfs=/tmp/on-debian/root
 
@@ -21,46 +23,63 @@ if [ -z "$mirror" ]; then
         "/etc/apt/sources.list or sources.list.d), to make a root of Debian $release from" >&2
     exit 1
 fi
-security="${security:-${mirror%/debian*}/debian-security}"
+mirror="${mirror%/}" security="${security:-${mirror%/debian}/debian-security}"
+# The proxy apt uses here, from its settings or the environment, for debootstrap and the root.
+proxies="$(apt-config dump | grep -iE '^Acquire::(http|https)::Proxy ' || true)"
+for scheme in http https; do
+    value="$(sed -nE "s/^Acquire::$scheme::Proxy \"(.+)\";$/\1/Ip" <<<"$proxies" | head -n 1)"
+    if [ -z "$(printenv "${scheme}_proxy")" ] && [[ "$value" == http* ]]; then
+        export "${scheme}_proxy=$value"
+    fi
+done
 
-# The release as the mirror has it now: a root made from another is made again. Where the mirror
-# cannot be read, a root already made serves.
-made="$(cat "$rootfs/.metronome-release" 2>/dev/null)" || made=""
-if ! released="$(python3 - "${mirror%/}/dists/$suite/Release" 2>&1 <<'EOF'
+# The release as the mirror has it now (its Release file's date), in a stamp that names the
+# mirror as apt sees it: the same host by http or https, with or without a last slash.
+made="$(sed -E 's#^([^ ]+) (https?://)?([^ ]*[^/])/? #\1 \3 #' "$rootfs/.metronome-release" \
+    2>/dev/null)" || made=""
+if released="$(python3 - "$mirror/dists/$suite/Release" 2>&1 <<'EOF'
 import sys, urllib.request
 with urllib.request.urlopen(sys.argv[1], timeout=60) as release:
     print(next(line for line in release.read().decode().splitlines() if line.startswith('Date:')))
 EOF
 )"; then
-    if [ -z "$made" ]; then
-        echo "on-debian: cannot read Debian $release's Release file from $mirror, to make its" \
-            "root: ${released##*$'\n'}" >&2
-        exit 1
-    fi
+    stamp="$suite ${mirror#*://} $released"
+elif [ -n "$made" ]; then
     echo "on-debian: cannot read Debian $release's Release file from $mirror; the root made" \
         "before serves (${made#* * })" >&2
-    released="${made#* * }"
+    stamp="$made"
+else
+    echo "on-debian: cannot read Debian $release's Release file from $mirror, to make its" \
+        "root: ${released##*$'\n'}" >&2
+    exit 1
 fi
-stamp="$suite $mirror $released"
+# A root is replaced only by a complete one: made beside it, stamped last, renamed in; the old
+# one renamed away before it is deleted. A making or a deleting cut short leaves no stamped half.
+rm -rf "$rootfs.new" "$rootfs.old"
 if [ "$made" != "$stamp" ]; then
     echo "on-debian: making a root filesystem of Debian $release ($suite, $released)"
-    rm -rf "$rootfs" "$rootfs.new"
-    debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
-        "$mirror" >"$store/debootstrap.log" 2>&1 || {
+    if debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
+        "$mirror" >"$store/debootstrap.log" 2>&1; then
+        printf '%s\n' "deb $mirror $suite main" "deb $mirror $suite-updates main" \
+            "deb ${security%/} $suite-security main" >"$rootfs.new/etc/apt/sources.list"
+        echo "$stamp" >"$rootfs.new/.metronome-release"
+        if [ -e "$rootfs" ]; then mv "$rootfs" "$rootfs.old"; fi
+        mv "$rootfs.new" "$rootfs"
+        rm -rf "$rootfs.old"
+    else
         echo "on-debian: debootstrap failed; its last words" \
             "(build/debian-$release/debootstrap.log):" >&2
         tail -n 5 "$store/debootstrap.log" >&2
-        exit 1
-    }
-    printf '%s\n' "deb ${mirror%/} $suite main" "deb ${mirror%/} $suite-updates main" \
-        "deb ${security%/} $suite-security main" >"$rootfs.new/etc/apt/sources.list"
-    echo "$stamp" >"$rootfs.new/.metronome-release"
-    mv "$rootfs.new" "$rootfs"
+        if [ -z "$made" ]; then exit 1; fi
+        echo "on-debian: the root made before serves (${made#* * })" >&2
+    fi
 fi
+printf '%s\n' "$proxies" >"$rootfs/etc/apt/apt.conf.d/90metronome-proxy"
 
 # Entered as a container is: / a mount point (the commands' own namespaces need it), the
-# machine's devices, a /proc and a /tmp of its own, the folder at its own path over build/ of
-# its own. All in this command's mount namespace: gone when it ends.
+# machine's devices, a /proc and a /tmp of its own, the folder at its own path with a build/ of
+# its own (where build/ is a link, at the link's end), and a git directory outside the folder
+# (a worktree's, --separate-git-dir), read-only. All in this command's mount namespace.
 mount --bind "$rootfs" "$rootfs"
 for system in dev sys; do
     mount --rbind "/$system" "$rootfs/$system"
@@ -71,8 +90,20 @@ mount -t tmpfs -o mode=1777 tmpfs "$rootfs/tmp"
 cat /etc/resolv.conf >"$rootfs/etc/resolv.conf" 2>/dev/null || true
 mkdir -p "$rootfs$root"
 mount --bind "$root" "$rootfs$root"
-mount --bind "$store/build" "$rootfs$root/build"
-echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_version"))"
+build="$(readlink -f build)"
+mkdir -p "$rootfs$build"
+mount --bind "$store/build" "$rootfs$build"
+for git in $(git -c safe.directory='*' rev-parse --absolute-git-dir --git-common-dir 2>/dev/null |
+    sort -u); do
+    git="$(readlink -f "$git")"
+    if [[ "$git" != "$root/"* && -d "$git" ]]; then
+        mkdir -p "$rootfs$git"
+        mount --bind -o ro "$git" "$rootfs$git"
+    fi
+done
+echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_version")); its" \
+    "build/ is build/debian-$release/build here"
 exec chroot "$rootfs" env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    http_proxy="${http_proxy:-}" https_proxy="${https_proxy:-}" no_proxy="${no_proxy:-}" \
     bash "$root/scripts/$command.sh" "$@"
