@@ -16,7 +16,7 @@ const int kOwnTextLength = static_cast<int>(sizeof(kOwnTexts) / sizeof(kOwnTexts
 HFONT g_readableFont = nullptr;
 
 // What a font does with each of the program's texts.
-enum class Drawing {
+enum class Drawing : unsigned char {
     Characters, // every one as a character
     Boxes,      // one at least as the box a font draws for a character it has nothing for
     Unknown,    // the system could not give what the drawing needs
