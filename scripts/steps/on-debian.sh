@@ -93,10 +93,11 @@ mount --bind "$root" "$rootfs$root"
 build="$(readlink -f build)"
 mkdir -p "$rootfs$build"
 mount --bind "$store/build" "$rootfs$build"
-for git in $(git -c safe.directory='*' rev-parse --absolute-git-dir --git-common-dir 2>/dev/null |
-    sort -u); do
-    git="$(readlink -f "$git")"
-    if [[ "$git" != "$root/"* && -d "$git" ]]; then
+mapfile -t gits < <(git -c safe.directory='*' rev-parse --absolute-git-dir --git-common-dir \
+    2>/dev/null)
+for git in "${gits[@]}"; do
+    git="$(readlink -f "$git")" || continue
+    if [[ "$git" != "$root" && "$git" != "$root/"* && -d "$git" ]]; then
         mkdir -p "$rootfs$git"
         mount --bind -o ro "$git" "$rootfs$git"
     fi
