@@ -190,10 +190,11 @@ TEST_F(Dialog, NoNoteAfterTheStopPress) {
     // The command reaches the dialog's thread through the wineserver; a tick that falls due on
     // that way is still before the stop. That takes well under a millisecond on a quiet machine,
     // but a busy one may hold either thread for a few: a callback that read the flag just before
-    // the store may be held between its read and its send (seen: 2.8 ms with both cores busy).
-    // A note of the next tick, or of a clock that noticed the stop only at its poll, would come
-    // 36 to 100 ms late.
-    const long long kDeliveryUs = 10000;
+    // the store may be held between its read and its send (seen: 2.8 ms with both cores busy,
+    // 12.3 ms once in a CI run whose slowest stop took 135 ms). A note of the next tick comes up
+    // to 36 ms after the press, one of a clock that noticed the stop only at its poll up to
+    // 100 ms: over 24 stops at spread moments of the beat, many of them past 20 ms.
+    const long long kDeliveryUs = 20000;
     const int kStops = 24;
     Start();
     ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BPM, L"1000"));
