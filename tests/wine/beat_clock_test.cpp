@@ -230,25 +230,30 @@ TEST_F(BeatClock, FirstNoteComesOnePeriodAfterTheStartThenEveryPeriod) {
     ASSERT_EQ(run.events.front().kind, "OPEN");
     const long long first = notes[0].us - run.events.front().us;
     EXPECT_GT(first, period - 5000) << "the first note must not come at once";
-    EXPECT_LT(first, period + 30000);
+    EXPECT_LT(first, period + period / 2) << "the first note must not wait two periods";
+    // Each gap within half a period: a beat skipped or doubled moves one by a whole period, while
+    // a busy machine holds a single note back by tens of milliseconds (42 ms seen under Wine 10).
     std::vector<long long> gaps;
     for (size_t i = 1; i < notes.size(); ++i) {
         gaps.push_back(notes[i].us - notes[i - 1].us);
-        EXPECT_NEAR(static_cast<double>(gaps.back()), static_cast<double>(period), 30000.0)
+        EXPECT_NEAR(static_cast<double>(gaps.back()), static_cast<double>(period),
+                    static_cast<double>(period / 2))
             << "gap " << i;
     }
     std::sort(gaps.begin(), gaps.end());
     EXPECT_NEAR(static_cast<double>(gaps[gaps.size() / 2]), static_cast<double>(period), 3000.0);
-    // No drift: the last note sits on the grid the notes keep. The grid is laid where most notes
-    // sit (the median offset), not from the first, which a busy machine may hold back alone.
-    std::vector<long long> offsets;
-    for (size_t i = 0; i < notes.size(); ++i) {
-        offsets.push_back(notes[i].us - static_cast<long long>(i) * period);
-    }
-    std::sort(offsets.begin(), offsets.end());
-    const long long grid =
-        offsets[offsets.size() / 2] + static_cast<long long>(notes.size() - 1) * period;
-    EXPECT_NEAR(static_cast<double>(notes.back().us), static_cast<double>(grid), 10000.0);
+    // No drift: the last third of the notes sits on the grid the first third keeps. Each third's
+    // place is its median offset from the grid, so that one held-back note moves neither.
+    const size_t third = notes.size() / 3;
+    const auto medianOffset = [&](size_t from) {
+        std::vector<long long> offsets;
+        for (size_t i = from; i < from + third; ++i) {
+            offsets.push_back(notes[i].us - static_cast<long long>(i) * period);
+        }
+        std::sort(offsets.begin(), offsets.end());
+        return static_cast<double>(offsets[offsets.size() / 2]);
+    };
+    EXPECT_NEAR(medianOffset(notes.size() - third), medianOffset(0), 10000.0);
 }
 
 TEST_F(BeatClock, StopEndsTheThreadWithinAPollAndResetsBeforeClosing) {
