@@ -36,4 +36,4 @@ check_seconds "$seconds"
 name="${BENCH_NAME:-benchmark}"
 [[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
 
-hand_over --bench -- "$publish" "$seconds" "$name" "${passes[@]}" -- "${tempi[@]}"
+hand_over -- "$publish" "$seconds" "$name" "${passes[@]}" -- "${tempi[@]}"

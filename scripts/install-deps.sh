@@ -8,15 +8,9 @@ set -euo pipefail
 bench=0
 for argument in "$@"; do
   case "$argument" in
-  --help | -h)
-    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"
-    exit 0
-    ;;
+  --help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
   --bench) bench=1 ;;
-  *)
-    echo "install-deps: unknown argument '$argument' (usage: install-deps.sh [--bench])" >&2
-    exit 2
-    ;;
+  *) echo "install-deps: unknown argument '$argument' (usage: install-deps.sh [--bench])" >&2 && exit 2 ;;
   esac
 done
 
@@ -54,23 +48,18 @@ packages=(
 
 # The timing benchmark also plots (gnuplot), builds its native ticker (gcc) and keeps both
 # cores busy for its loaded runs (stress-ng).
-if [ "$bench" = 1 ]; then
-  packages+=(gnuplot-nox gcc stress-ng)
-fi
+if [ "$bench" = 1 ]; then packages+=(gnuplot-nox gcc stress-ng); fi
 
 # Only the releases whose packages are named here; said before anything is installed.
 release="a system without /etc/os-release"
 if [ -r /etc/os-release ]; then
   release="$(. /etc/os-release && echo "${ID:-}:${VERSION_ID:-}:${PRETTY_NAME:-${ID:-}}")"
 fi
-case "$release" in
-debian:12:* | debian:13:*) ;;
-*)
+if [[ ! "$release" =~ ^debian:1[23]: ]]; then
   echo "install-deps: this is ${release#*:*:}, not Debian 12 (bookworm) or Debian 13 (trixie)," \
     "the two releases the project installs on" >&2
   exit 2
-  ;;
-esac
+fi
 
 # As root, through sudo where this is a user; debconf asks nothing (sudo would drop the setting).
 as_root=(env DEBIAN_FRONTEND=noninteractive)

@@ -38,7 +38,7 @@ fi
 mode=demo
 if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
 keep=()
-if [ "$mode" = desktop ]; then keep=(--keep /tmp/.X11-unix --keep "${XAUTHORITY:-}"); fi
+if [ "$mode" = desktop ]; then keep=(/tmp/.X11-unix "${XAUTHORITY:-}"); fi
 no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
 no_desktop+=" is none here; leave out --port to demonstrate the program"
 if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi

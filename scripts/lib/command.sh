@@ -4,7 +4,7 @@
 #   scripts/NAME.sh          typed: its help and arguments (scripts/lib/start.sh), then exec's
 #    └ scripts/lib/command.sh  this file, in the same process: checks the folder, takes its lock,
 #      │                       installs with sudo, starts the namespace and answers signals
-#      └ unshare             (util-linux) a PID, mount (and user) namespace, under a parent-death
+#      └ unshare             (util-linux) PID, mount (and user) namespaces under a parent-death
 #        │                   signal: the kernel ends it all once this process or its first ends
 #        └ scripts/lib/init.sh  process 1 there: its own /tmp, the mark Wine checks
 #          │                    (scripts/lib/inside.sh), the install as root; answers signals
@@ -13,27 +13,21 @@
 # Every process of the command holds the folder's lock (a flock on build/command.lock, fd 9),
 # which the kernel drops with the last of them. Ctrl+C, Ctrl+\, SIGTERM or SIGHUP here or to
 # process 1 end it all at once with 128 + the signal; kill -9 of either, with 137.
-#   command.sh NAME [--bench] [--keep PATH]... -- [ARGS...]   (from scripts/lib/start.sh)
+#   command.sh NAME [KEPT_PATH...] -- [ARGS...]   (hand_over of scripts/lib/start.sh)
 set -euo pipefail
-name="$1" options=() install_flags=()
+name="$1"
 shift
-while [ "$1" != -- ]; do
-    if [ "$1" = --bench ]; then install_flags+=(--bench); fi
-    options+=("$1")
-    shift
-done
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
 
 # CMake and Ninja cannot build in a folder whose path holds one of these (CMake's list separator,
-# quote and escape, the brackets and wildcards of its globs, the start of its variable references,
-# Ninja's line breaks): said before anything is written. Every other character is quoted throughout.
+# quote and escape, its globs' brackets and wildcards, its variable references, Ninja's line
+# breaks): said before anything is written. Every other character is quoted throughout.
 refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{' # ']' first in the brackets, '\' as it stands
 if [[ "$root" =~ $refused ]]; then
-    character="'${BASH_REMATCH[0]}'"
-    character="${character/$'\'\t\''/a tab}" && character="${character/$'\'\n\''/a line break}"
-    echo "$name: the folder's path holds $character, in which CMake or Ninja cannot" \
-        "build: ${root//$'\n'/\\n}. Rename the folder or clone it elsewhere." >&2
+    character="'${BASH_REMATCH[0]}'" && character="${character/$'\'\t\''/a tab}"
+    echo "$name: the folder's path holds ${character/$'\'\n\''/a line break}, in which CMake or" \
+        "Ninja cannot build: ${root//$'\n'/\\n}. Rename the folder or clone it elsewhere." >&2
     exit 2
 fi
 # A folder mounted noexec: the build's programs could not run there, which would show only late.
@@ -44,8 +38,7 @@ if findmnt -n -o OPTIONS --target "$root" 2>/dev/null | tr , '\n' | grep -qx noe
 fi
 
 # The namespace, tried before anything is installed. A user who is not root maps to root in a
-# user namespace of their own, to mount its /tmp; root installs inside it, where the install
-# ends with the command, a user with sudo out here.
+# user namespace of their own, to mount its /tmp.
 namespace=(unshare --pid --fork --kill-child --mount-proc)
 if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
 if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
@@ -59,19 +52,17 @@ if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
         lacks+=" --cap-add SYS_ADMIN --security-opt apparmor=unconfined (or --privileged)"
     else
         lacks="leave from the seccomp filter or AppArmor that stops this root, though it has"
-        lacks+=" CAP_SYS_ADMIN: --security-opt seccomp=unconfined --security-opt"
-        lacks+=" apparmor=unconfined"
+        lacks+=" CAP_SYS_ADMIN: --security-opt seccomp=unconfined --security-opt apparmor=unconfined"
     fi
     echo "$name: cannot make the process namespace, with a /tmp of its own, that ends all it" \
         "starts (${why//$'\n'/ }); it needs $lacks" >&2
     exit 2
 fi
 
-# The lock. The file is only a lock: a link in its place is removed, not written through, and
-# the command's name, for a second command's sentence, goes into the very file locked.
+# The lock: a link in its place is removed, not written through; the command's name, for a
+# second command's sentence, goes into the very file locked.
 if [ -L build/command.lock ]; then rm -f build/command.lock; fi
-if ! { build="$(readlink -f build)" && mkdir -p "$build" && exec 9<>build/command.lock; } \
-    2>/dev/null; then
+if ! { mkdir -p "$(readlink -f build)" && exec 9<>build/command.lock; } 2>/dev/null; then
     echo "$name: cannot write build/command.lock: is the folder read-only, or was build/ made" \
         "by another user (root, say)? Remove build/ or run as its owner." >&2
     exit 1
@@ -80,8 +71,8 @@ elif ! flock -n 9; then
         "time (build/command.lock)" >&2
     exit 1
 fi
-# Builds another user's command left (root's, say) that this user cannot write; the roots of
-# the other release are root's own, and a Wine prefix's owner Wine itself checks.
+# What another user's command made (root's, say), but for the roots of the other release, which
+# are root's own, and Wine prefixes, whose owner Wine itself checks.
 theirs=(-path 'build/debian-*' -o -path 'build/wine-*' -o -name 'wineprefix*')
 if [ -n "$(find build/ \( "${theirs[@]}" \) -prune -o ! -writable -print -quit 2>/dev/null)" ]; then
     echo "$name: build/ holds what another user's command made (root, say), which this user" \
@@ -90,12 +81,10 @@ if [ -n "$(find build/ \( "${theirs[@]}" \) -prune -o ! -writable -print -quit 2
 fi
 echo "$name" >"/proc/$$/fd/9"
 
-# sudo may ask for a password, which it can only out here. What apt starts does not hold the lock.
-if [ "$(id -u)" != 0 ]; then
-    bash scripts/install-deps.sh "${install_flags[@]}" 9>&-
-else
-    options+=(--install)
-fi
+# sudo may ask for a password, which it can only out here; root installs in the namespace, where
+# the install ends with the command. What apt starts does not hold the lock.
+install=yes deps=() && if [ "$name" = bench ]; then deps=(--bench); fi # its tools too
+if [ "$(id -u)" != 0 ]; then bash scripts/install-deps.sh "${deps[@]}" 9>&- && install=no; fi
 
 # Process 1 says on fd 7 that it ended: util-linux 2.38's unshare reports a process 1 killed by
 # SIGKILL as its own failure (exit 1, "sigprocmask unblock failed"), said 137 here; only unshare's
@@ -103,13 +92,11 @@ fi
 # background bash would have it ignore SIGINT and SIGQUIT.
 exec 7<> <(:)
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh "$name" "${options[@]}" "$@" 8>&2 \
-    2> >(grep -v 'sigprocmask unblock' >&2) &
+    bash scripts/lib/init.sh "$name" "$install" "$@" 8>&2 2> >(grep -v 'sigprocmask unblock' >&2) &
 inside=$!
+# shellcheck disable=SC2064 # fixed now. Disowned: bash reports no job it killed.
 for signal in INT:130 QUIT:131 TERM:143 HUP:129; do
-    # shellcheck disable=SC2064 # fixed now. Disowned: bash reports no job it killed.
-    trap "disown $inside 2>/dev/null; kill -KILL $inside 2>/dev/null; exit ${signal#*:}" \
-        "${signal%:*}"
+    trap "disown $inside 2>/dev/null; kill -KILL $inside 2>/dev/null; exit ${signal#*:}" "${signal%:*}"
 done
 status=0
 wait "$inside" || status=$?

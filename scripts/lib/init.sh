@@ -5,24 +5,15 @@
 # kernel gives a namespace's first process only the signals it handles, and bash runs a handler
 # only while it waits, not while a command runs in its foreground. When it ends, the kernel ends
 # every process of the namespace.
-#   init.sh NAME [--bench] [--keep PATH]... [--install] -- [ARGS...]
+#   init.sh NAME yes|no(install) [KEPT_PATH...] -- [ARGS...]
 set -euo pipefail
 exec 2>&8 8>&-
 trap 'echo ended >&7' EXIT # to command.sh: no SIGKILL ended it
-for signal in INT:130 QUIT:131 TERM:143 HUP:129; do
-    # shellcheck disable=SC2064 # the status is fixed now
-    trap "exit ${signal#*:}" "${signal%:*}"
-done
-name="$1" install=no install_flags=() keep=()
-shift
-while [ "$1" != -- ]; do
-    case "$1" in
-    --bench) install_flags+=(--bench) ;;
-    --install) install=yes ;;
-    --keep) keep+=("$2") && shift ;;
-    esac
-    shift
-done
+# shellcheck disable=SC2064 # the status is fixed now
+for signal in INT:130 QUIT:131 TERM:143 HUP:129; do trap "exit ${signal#*:}" "${signal%:*}"; done
+name="$1" install="$2" keep=()
+shift 2
+while [ "$1" != -- ]; do keep+=("$1") && shift; done
 shift
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
@@ -30,13 +21,11 @@ cd "$root"
 source scripts/lib/inside.sh
 
 # A tmpfs on /tmp. What must stay in view there (the folder, its build/ where that is a link into
-# /tmp, what the steps keep: a desktop's display) is bound back from a descriptor opened before,
-# not resolved again by mount.
+# /tmp, a desktop's display) is bound back from a descriptor opened before, not resolved again.
 kept=()
 for path in "$root" "$(readlink -f build)" "${keep[@]}"; do
     if [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]]; then
-        exec {fd}<"$path"
-        kept+=("$fd" "$path")
+        exec {fd}<"$path" && kept+=("$fd" "$path")
     fi
 done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
@@ -44,19 +33,16 @@ while [ ${#kept[@]} -gt 0 ]; do
     fd="${kept[0]}" path="${kept[1]}" kept=("${kept[@]:2}")
     mkdir -p "${path%/*}"
     if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
-    mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path"
-    exec {fd}<&-
+    mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path" && exec {fd}<&-
 done
 leave_mark "$root"
 # Temporary files in this /tmp, where every tool looks without TMPDIR; and Debian 13's Wine
 # crashes at start with TMPDIR set at all (harness/wine-session.sh).
 unset TMPDIR
 
-# run COMMAND...: COMMAND as a child, waited for. Started in the background, bash would have it
-# ignore SIGINT and SIGQUIT: given back.
-run() {
-    env --default-signal=INT,QUIT "$@" 7>&- &
-    wait $!
-}
-if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${install_flags[@]}"; fi
+# run COMMAND...: a child, waited for, which gets SIGINT and SIGQUIT back (bash has a child in
+# the background ignore them).
+run() { env --default-signal=INT,QUIT "$@" 7>&- & wait $!; }
+deps=() && if [ "$name" = bench ]; then deps=(--bench); fi # the benchmark's tools too
+if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${deps[@]}"; fi
 run bash "scripts/steps/$name.sh" "$@"

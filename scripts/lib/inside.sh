@@ -1,18 +1,14 @@
 # shellcheck shell=bash
-# How a process knows it runs inside one of this folder's commands, where Wine may run: process 1
-# of the command's namespace (scripts/lib/init.sh) leaves in its own /tmp a mark naming the folder
-# and its namespaces, which no process outside them can share. Sourced by init.sh and by
+# How a process knows it runs inside a command of this folder, where Wine may run: process 1 of
+# the command's namespace (scripts/lib/init.sh) leaves in its own /tmp a mark naming the folder
+# and its namespaces, which no process outside them shares. Sourced by init.sh and by
 # harness/wine-session.sh.
 command_mark=/tmp/metronome-command
-
-# namespaces: this process's PID, mount and user namespaces, as the kernel names them.
 namespaces() { readlink /proc/self/ns/pid /proc/self/ns/mnt /proc/self/ns/user | paste -sd ' '; }
+leave_mark() { printf '%s\n' "$1" "$(namespaces)" >"$command_mark"; } # leave_mark ROOT
 
-# leave_mark ROOT: the mark of a command of the folder ROOT, in the /tmp just mounted.
-leave_mark() { printf '%s\n' "$1" "$(namespaces)" >"$command_mark"; }
-
-# only_inside_command ROOT NAME: ends NAME, with the sentence that names the command to use, where
-# this is not inside a command of the folder ROOT.
+# only_inside_command ROOT NAME: ends NAME, with the sentence that names the command to use,
+# where this is not inside a command of the folder ROOT.
 only_inside_command() {
     [ "$(cat "$command_mark" 2>/dev/null)" != "$1"$'\n'"$(namespaces)" ] || return 0
     echo "$2: Wine runs only inside a command of this folder, which ends all it starts:" \

@@ -31,20 +31,18 @@ check_seconds() {
 # seconds_option DEFAULT ARGS...: the command's one option, --seconds N, into $seconds.
 seconds_option() {
     seconds="$1"
-    if [ $# -gt 1 ] && { [ "$2" != --seconds ] || [ $# -ne 3 ]; }; then
-        usage_error "usage: $command_name.sh [--seconds N]"
-    fi
-    if [ $# -eq 3 ]; then seconds="$3"; fi
+    if [ $# -eq 3 ] && [ "$2" = --seconds ]; then seconds="$3"
+    elif [ $# -ne 1 ]; then usage_error "usage: $command_name.sh [--seconds N]"; fi
     check_seconds "$seconds"
 }
 
-# hand_over [OPTIONS] [ARGS...]: the command's steps, scripts/steps/NAME.sh, run with ARGS by
-# scripts/lib/command.sh in this very process, which keeps its number and its signals. OPTIONS
-# are command.sh's: --bench (install what the benchmark needs), --keep PATH (a path of the
-# machine's /tmp the steps still see), each before a lone --.
-# With METRONOME_CHECK_ONLY set (on-debian.sh, before it makes a root), the arguments are only
-# checked.
+# hand_over [KEPT_PATH...] -- [ARGS...]: exec's scripts/lib/command.sh, which runs the command's
+# steps, scripts/steps/NAME.sh ARGS, and keeps in view the paths of the machine's /tmp named (a
+# desktop's display). With METRONOME_CHECK_ONLY set (on-debian.sh, before it makes a root), the
+# arguments are only checked.
 hand_over() {
-    if [ -n "${METRONOME_CHECK_ONLY:-}" ]; then exit 0; fi
-    exec bash "$root/scripts/lib/command.sh" "$command_name" "$@"
+    if [ -z "${METRONOME_CHECK_ONLY:-}" ]; then
+        exec bash "$root/scripts/lib/command.sh" "$command_name" "$@"
+    fi
+    exit 0
 }

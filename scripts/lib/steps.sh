@@ -1,16 +1,16 @@
 # shellcheck shell=bash
-# What every command's steps (scripts/steps/NAME.sh) share: strict mode, the folder, its builds
-# and the way into Wine. Sourced, not run; the steps run once, inside the command's namespace.
+# What the steps of every command (scripts/steps/NAME.sh) share: strict mode, the folder, its
+# builds and the way into Wine. Sourced; the steps run once, inside the command's namespace.
 set -euo pipefail
 command_name="$(basename "$0" .sh)"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
 
 # configure PRESET: the preset configured; a build folder made where the clone stood before it
-# was moved or copied is configured afresh here.
+# was moved or copied, configured afresh here.
 configure() {
-    local cache="$root/build/$1/CMakeCache.txt" made=""
-    if [ -f "$cache" ]; then made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache")"; fi
+    local cache="$root/build/$1/CMakeCache.txt" made
+    made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache" 2>/dev/null)" || true
     if [ -n "$made" ] && [ "$made" != "$root/build/$1" ]; then
         echo "$command_name: build/$1 was made in $made; configuring it afresh here"
         rm -rf "$cache" "$root/build/$1/CMakeFiles"
@@ -20,15 +20,12 @@ configure() {
 
 # ready PRESET [TARGET...]: the preset configured and built (the targets named).
 ready() {
-    local preset="$1"
-    shift
-    configure "$preset"
-    if [ $# -gt 0 ]; then set -- --target "$@"; fi
-    cmake --build --preset "$preset" "$@"
+    configure "$1"
+    cmake --build --preset "$1" ${2:+--target "${@:2}"}
 }
 
-# The Wine session: every command enters Wine through it; windows_session on the Windows build's
-# own prefix, as its tests do.
+# Every command enters Wine through the session; windows_session in the Windows build's own
+# prefix, as its tests do.
 session="$root/harness/wine-session.sh"
 windows_session() { "$session" --build "$root/build/windows" "$@"; }
 
