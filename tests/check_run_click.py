@@ -201,6 +201,76 @@ def noexec_folder(folder):
     shutil.copytree(source / 'scripts', folder / 'scripts')
 
 
+def fake_debian(fakes):
+    """Stand-ins for making a root of the other release, and the folder on-debian.sh runs in: a
+    copy of its scripts, owned by another user, whose build/ is a link and .git a file. python3
+    reads the release's date from FAKE_RELEASED (empty: no network); debootstrap (FAKE_DEBOOTSTRAP
+    fails, or sleeps half-made, else makes) lays down a root of dash alone, whose env, with which
+    on-debian.sh enters it, says whether the folder's build/ and git directory are in view."""
+    skeleton = fakes / 'skeleton'
+    for folder in ('dev', 'sys', 'proc', 'tmp', 'etc/apt/apt.conf.d', 'usr/bin', 'bin'):
+        (skeleton / folder).mkdir(parents=True)
+    libraries = subprocess.run(['ldd', '/bin/dash'], capture_output=True, text=True).stdout
+    for library in [word for word in libraries.split() if word.startswith('/')]:
+        (skeleton / library[1:]).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(library, skeleton / library[1:])
+    shutil.copy('/bin/dash', skeleton / 'bin' / 'sh')
+    (skeleton / 'etc' / 'debian_version').write_text('stand-in\n')
+    stand_in(skeleton / 'usr' / 'bin', 'env', 'while [ "$1" != bash ]; do shift; done\n'
+             'folder="${2%/scripts/*}" && read -r git <"$folder/.git"\n'
+             ': >"$folder/build/written-in-root" && [ -f "${git#gitdir: }/HEAD" ] &&\n'
+             'echo "in the root: build/ and the git directory in view"\n')
+    env = stand_in(fakes / 'debian', 'python3', 'cat >/dev/null\n[ -n "$FAKE_RELEASED" ] || '
+                   '{ echo "URLError: no network" >&2; exit 1; }\necho "Date: $FAKE_RELEASED"\n')
+    calls = fakes / 'debian-build' / 'debootstrap-calls'
+    stand_in(fakes / 'debian', 'debootstrap', f'echo called >>{calls}\n'
+             '[ "$FAKE_DEBOOTSTRAP" != fails ] || { echo "E: stand-in" && exit 1; }\n'
+             'mkdir -p "$4/etc" && [ "$FAKE_DEBOOTSTRAP" != sleeps ] || exec sleep 60\n'
+             f'cp -a {skeleton}/. "$4"\n')
+    folder, gits = fakes / 'debian-folder', fakes / 'debian-git'
+    shutil.copytree(source / 'scripts', folder / 'scripts')
+    subprocess.run(['git', 'init', '-q', f'--separate-git-dir={gits}', folder], check=True)
+    (fakes / 'debian-build').mkdir()
+    (folder / 'build').symlink_to(fakes / 'debian-build')
+    subprocess.run(['chown', '-R', '65534:65534', folder], check=True)
+    return folder, env
+
+
+def root_left(release, calls):
+    """A check that the root made first is still in use (it holds what only it has), stamped as
+    then, with nothing half-made beside it, and debootstrap called calls times in all."""
+    def check(folder):
+        made = folder / 'build' / f'debian-{release}'
+        called = len((made.parent / 'debootstrap-calls').read_text().splitlines())
+        if not (made / 'root' / 'first').exists() or \
+                'Date: one' not in (made / 'root' / '.metronome-release').read_text():
+            return 'the root made first is gone'
+        if called != calls:
+            return f'debootstrap called {called} times in all, not {calls}'
+        return ' '.join(p.name for p in made.iterdir() if p.name.startswith('root.'))
+    return check
+
+
+def made_for_its_owner(release):
+    def check(folder):
+        build = folder / 'build'
+        (build / f'debian-{release}' / 'root' / 'first').touch()
+        owners = {os.stat(build).st_uid, os.stat(build / 'command.lock').st_uid}
+        if not (build / f'debian-{release}' / 'build' / 'written-in-root').exists():
+            return "what the command wrote in its build/ is not in the root's build/"
+        return owners != {65534} and f'build/ and its lock owned by {owners}, not the folder owner'
+    return check
+
+
+def stamped_the_old_way(release):
+    """The stamp written as apt might name the same mirror: by its scheme and with a last slash."""
+    def setup(folder):
+        stamp = folder / 'build' / f'debian-{release}' / 'root' / '.metronome-release'
+        suite, mirror, date = stamp.read_text().split(' ', 2)
+        stamp.write_text(f'{suite} http://{mirror}/ {date}')
+    return setup
+
+
 def cases(temp, fakes):
     """The table. Stand-ins live in /var/tmp: this /tmp the commands hide, and the copy's ':'
     would split PATH."""
@@ -232,6 +302,10 @@ def cases(temp, fakes):
     this = '13' if 'VERSION_ID="13"' in Path('/etc/os-release').read_text() else '12'
     other = {'12': '13', '13': '12'}[this]
     run, listing = ['scripts/run.sh', '--seconds', '5'], ['scripts/test.sh', '-N']
+    debian, offline = fake_debian(fakes) if not not_root else (fakes, {})
+    on_debian = ['scripts/on-debian.sh', other, 'fuzz.sh', '--seconds', '1']
+    made = 'in the root: build/ and the git directory in view'
+    serves = 'the root made before serves'
     return [
         Case('fuzz.sh --seconds abc', ['scripts/fuzz.sh', '--seconds', 'abc'], 2, "not 'abc'",
              folder=bare),
@@ -295,6 +369,21 @@ def cases(temp, fakes):
              then=lambda f: not_the_lock.read_text() != 'as it was\n' and 'it wrote through it'),
         Case('test.sh -N, build/ a link into /tmp', listing, 0, folder=plain,
              setup=lambda f: fresh_build(f).rmdir() or (f / 'build').symlink_to(linked)),
+        # The other release's root made and entered by stand-ins: replaced only by a whole one.
+        Case('on-debian.sh, a root made', on_debian, 0, made, folder=debian, unless=not_root,
+             env=dict(offline, FAKE_RELEASED='one'), then=made_for_its_owner(other)),
+        Case('on-debian.sh, the stamp naming the same mirror by its scheme and a slash',
+             on_debian, 0, made, folder=debian, unless=not_root,
+             env=dict(offline, FAKE_RELEASED='one'), setup=stamped_the_old_way(other),
+             then=root_left(other, 1)),
+        Case('on-debian.sh, a debootstrap that fails', on_debian, 0, serves, folder=debian,
+             unless=not_root, env=dict(offline, FAKE_RELEASED='two', FAKE_DEBOOTSTRAP='fails'),
+             then=root_left(other, 2)),
+        Case('on-debian.sh, Ctrl+C while it makes a root', on_debian, 130, folder=debian,
+             unless=not_root, env=dict(offline, FAKE_RELEASED='two', FAKE_DEBOOTSTRAP='sleeps'),
+             wait_for='making a root filesystem', action=('group', INT)),
+        Case('on-debian.sh after it, no network', on_debian, 0, serves, folder=debian,
+             unless=not_root, env=offline, then=root_left(other, 3)),
     ]
 
 

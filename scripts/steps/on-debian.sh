@@ -70,6 +70,7 @@ if [ "$made" != "$stamp" ]; then
         echo "on-debian: debootstrap failed; its last words" \
             "(build/debian-$release/debootstrap.log):" >&2
         tail -n 5 "$store/debootstrap.log" >&2
+        rm -rf "$rootfs.new"
         if [ -z "$made" ]; then exit 1; fi
         echo "on-debian: the root made before serves (${made#* * })" >&2
     fi
