@@ -27,6 +27,18 @@ const wchar_t kTitle[] = L"ぱたぽこりん";
 
 using namespace expected;
 
+// The notes' median gap in microseconds, the tempo they keep: a busy machine may hold one note
+// back (72 ms seen under Wine 10), which lengthens one gap and shortens the next as much. The
+// timing itself is the clock tests' and the benchmark's.
+double MedianGapUs(const std::vector<MidiEvent> &notes) {
+    std::vector<long long> gaps;
+    for (size_t i = 1; i < notes.size(); ++i) {
+        gaps.push_back(notes[i].us - notes[i - 1].us);
+    }
+    std::sort(gaps.begin(), gaps.end());
+    return gaps.empty() ? 0.0 : static_cast<double>(gaps[gaps.size() / 2]);
+}
+
 // What a message box shows.
 struct Box {
     HWND window = nullptr;
@@ -191,11 +203,13 @@ TEST_F(Dialog, NoNoteAfterTheStopPress) {
     // that way is still before the stop. That takes well under a millisecond on a quiet machine,
     // but a busy one may hold either thread: the dialog's before its store, or a callback that
     // read the flag just before the store between its read and its send (seen: 2.8 ms with both
-    // cores busy, 12.3 ms and once 49 ms in CI runs). So one note past 20 ms is taken as such a
-    // hold. A clock that noticed the stop only at its 100 ms poll sends the ticks falling due
-    // meanwhile: over 24 stops at spread moments of the beat, a score of notes past 20 ms.
+    // cores busy, 12.3 ms and once 49 ms in CI runs). A stall of the whole program holds both, and
+    // the timer then sends the ticks due meanwhile at once (seen: three notes 108 ms after the
+    // press under Wine 10). So notes past 20 ms at one or two stops are taken as such holds. A
+    // clock that noticed the stop only at its 100 ms poll sends the ticks falling due meanwhile:
+    // over 24 stops at spread moments of the beat, notes past 20 ms at more than half of them.
     const long long kDeliveryUs = 20000;
-    const int kHeldNotes = 1;
+    const size_t kHeldStops = 2;
     const int kStops = 24;
     Start();
     ASSERT_TRUE(TypeIntoField(dialog(), IDC_EDIT_BPM, L"1000"));
@@ -223,6 +237,7 @@ TEST_F(Dialog, NoNoteAfterTheStopPress) {
     EXPECT_EQ(CheckSessions(events, nullptr), "");
     // Each note belongs to the run it was sent in: after its start's OPEN, before its RESET.
     int late = 0;
+    std::set<size_t> lateStops;
     long long latestUs = -1000000;
     size_t run = 0;
     for (const MidiEvent &e : events) {
@@ -233,13 +248,14 @@ TEST_F(Dialog, NoNoteAfterTheStopPress) {
             latestUs = std::max(latestUs, after);
             if (after > kDeliveryUs) {
                 ++late;
+                lateStops.insert(run);
                 std::printf("stop %zu: a note %.2f ms after the press\n", run,
                             static_cast<double>(after) / 1000.0);
             }
         }
     }
     EXPECT_EQ(run, static_cast<size_t>(kStops));
-    EXPECT_LE(late, kHeldNotes) << "notes sounded after the stop press";
+    EXPECT_LE(lateStops.size(), kHeldStops) << "notes sounded after the stop press";
     std::printf("%d stops at 1000 BPM: %d notes after the press; the last note %.2f ms from its "
                 "press; slowest stop %.1f ms\n",
                 kStops, late, static_cast<double>(latestUs) / 1000.0,
@@ -508,9 +524,8 @@ TEST_F(Dialog, CommandLineArgumentsChangeNothing) {
     EXPECT_EQ(Field(IDC_EDIT_BPM), L"90");
     EXPECT_TRUE(FocusIs(IDOK));
     PressStartExpectPlaying();
-    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 2; }, 5000));
-    const std::vector<MidiEvent> notes = NotesOf(ReadMidiLog(log_));
-    EXPECT_NEAR(static_cast<double>(notes[1].us - notes[0].us), 400000.0, 30000.0);
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 4; }, 5000));
+    EXPECT_NEAR(MedianGapUs(NotesOf(ReadMidiLog(log_))), 400000.0, 30000.0);
     PressKey(VK_ESCAPE);
     EXPECT_EQ(WaitForExit(&program_), 0u);
 }
@@ -542,14 +557,13 @@ TEST_F(Dialog, OnAnOlderWindowsKeepsTheTemplateFontAndStillPlays) {
             << "control " << id;
     }
     PressStartExpectPlaying();
-    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 3; }, 5000)) << "no click heard";
+    ASSERT_TRUE(WaitUntil([&] { return NoteCount() >= 4; }, 5000)) << "no click heard";
     PressStopExpectIdle();
     PressKey(VK_ESCAPE);
     EXPECT_EQ(WaitForExit(&program_), 0u);
     const std::vector<MidiEvent> events = ReadMidiLog(log_);
     EXPECT_EQ(CheckSessions(events, nullptr), "");
-    const std::vector<MidiEvent> notes = NotesOf(events);
-    EXPECT_NEAR(static_cast<double>(notes[2].us - notes[1].us), 400000.0, 30000.0);
+    EXPECT_NEAR(MedianGapUs(NotesOf(events)), 400000.0, 30000.0);
 }
 
 // The icon as the executable holds it, 32 x 32, drawn once on black and once on white: where the
@@ -812,8 +826,7 @@ TEST_F(Dialog, RejectsBadInputWithTheFieldsWarningThenFocusAndDefault) {
     EXPECT_EQ(KeyOf(notes[1].data), 42);
     EXPECT_EQ(KeyOf(notes[2].data), 42);
     EXPECT_EQ(KeyOf(notes[3].data), 46) << "three beats per bar";
-    // Tempo 60: 600 ms between notes.
-    EXPECT_NEAR(static_cast<double>(notes[3].us - notes[2].us), 600000.0, 30000.0);
+    EXPECT_NEAR(MedianGapUs(notes), 600000.0, 30000.0); // tempo 60
     PressStopExpectIdle();
 }
 
@@ -868,16 +881,10 @@ TEST_F(Dialog, PlantedDllsBesideTheProgramAreNeverLoaded) {
         if (p.onlyWinmmIsSafe) {
             continue; // the planted mapper took the notes
         }
-        // The clicks reached the system's mapper, the recorder, at 90 BPM: the median gap, as a
-        // busy machine may hold one note back (the timing is the clock tests' and benchmark's).
+        // The clicks reached the system's mapper, the recorder, at 90 BPM.
         const std::vector<MidiEvent> notes = NotesOf(ReadMidiLog(log_));
         ASSERT_GE(notes.size(), 5u) << "no click reached the system's MIDI mapper";
-        std::vector<long long> gaps;
-        for (size_t i = 1; i < notes.size(); ++i) {
-            gaps.push_back(notes[i].us - notes[i - 1].us);
-        }
-        std::sort(gaps.begin(), gaps.end());
-        EXPECT_NEAR(static_cast<double>(gaps[gaps.size() / 2]), 400000.0, 30000.0);
+        EXPECT_NEAR(MedianGapUs(notes), 400000.0, 30000.0);
     }
 }
 
