@@ -216,14 +216,15 @@ def fake_debian(fakes):
         shutil.copy(library, skeleton / library[1:])
     shutil.copy('/bin/dash', skeleton / 'bin' / 'sh')
     (skeleton / 'etc' / 'debian_version').write_text('stand-in\n')
-    stand_in(skeleton / 'usr' / 'bin', 'env', 'while [ "$1" != bash ]; do shift; done\n'
+    stand_in(skeleton / 'usr' / 'bin', 'env', 'while [ "$1" != bash ]; do\n'
+             '    case "$1" in http_proxy=?*) proxy="${1#*=}" ;; esac && shift\ndone\n'
              'folder="${2%/scripts/*}" && read -r git <"$folder/.git"\n'
              ': >"$folder/build/written-in-root" && [ -f "${git#gitdir: }/HEAD" ] &&\n'
-             'echo "in the root: build/ and the git directory in view"\n')
+             'echo "in the root: build/ and the git directory in view, proxy ${proxy:-none}"\n')
     env = stand_in(fakes / 'debian', 'python3', 'cat >/dev/null\n[ -n "$FAKE_RELEASED" ] || '
                    '{ echo "URLError: no network" >&2; exit 1; }\necho "Date: $FAKE_RELEASED"\n')
     calls = fakes / 'debian-build' / 'debootstrap-calls'
-    stand_in(fakes / 'debian', 'debootstrap', f'echo called >>{calls}\n'
+    stand_in(fakes / 'debian', 'debootstrap', f'echo "called ${{http_proxy:-}}" >>{calls}\n'
              '[ "$FAKE_DEBOOTSTRAP" != fails ] || { echo "E: stand-in" && exit 1; }\n'
              'mkdir -p "$4/etc" && [ "$FAKE_DEBOOTSTRAP" != sleeps ] || exec sleep 60\n'
              f'cp -a {skeleton}/. "$4"\n')
@@ -258,6 +259,8 @@ def made_for_its_owner(release):
         owners = {os.stat(build).st_uid, os.stat(build / 'command.lock').st_uid}
         if not (build / f'debian-{release}' / 'build' / 'written-in-root').exists():
             return "what the command wrote in its build/ is not in the root's build/"
+        if 'proxy.invalid' not in (build / 'debootstrap-calls').read_text():
+            return 'debootstrap did not go through the proxy'
         return owners != {65534} and f'build/ and its lock owned by {owners}, not the folder owner'
     return check
 
@@ -304,7 +307,9 @@ def cases(temp, fakes):
     run, listing = ['scripts/run.sh', '--seconds', '5'], ['scripts/test.sh', '-N']
     debian, offline = fake_debian(fakes) if not not_root else (fakes, {})
     on_debian = ['scripts/on-debian.sh', other, 'fuzz.sh', '--seconds', '1']
-    made = 'in the root: build/ and the git directory in view'
+    made = 'in the root: build/ and the git directory in view, proxy '
+    apt_proxy = fakes / 'apt-proxy.conf'  # a proxy in apt's settings, none in the environment
+    apt_proxy.write_text('Acquire::http::Proxy "http://apt-proxy.invalid:3142";\n')
     serves = 'the root made before serves'
     return [
         Case('fuzz.sh --seconds abc', ['scripts/fuzz.sh', '--seconds', 'abc'], 2, "not 'abc'",
@@ -370,12 +375,17 @@ def cases(temp, fakes):
         Case('test.sh -N, build/ a link into /tmp', listing, 0, folder=plain,
              setup=lambda f: fresh_build(f).rmdir() or (f / 'build').symlink_to(linked)),
         # The other release's root made and entered by stand-ins: replaced only by a whole one.
-        Case('on-debian.sh, a root made', on_debian, 0, made, folder=debian, unless=not_root,
-             env=dict(offline, FAKE_RELEASED='one'), then=made_for_its_owner(other)),
-        Case('on-debian.sh, the stamp naming the same mirror by its scheme and a slash',
-             on_debian, 0, made, folder=debian, unless=not_root,
-             env=dict(offline, FAKE_RELEASED='one'), setup=stamped_the_old_way(other),
-             then=root_left(other, 1)),
+        Case('on-debian.sh, a root made behind a proxy', on_debian, 0,
+             made + 'http://proxy.invalid:3128', folder=debian, unless=not_root,
+             env=dict(offline, FAKE_RELEASED='one', http_proxy='http://proxy.invalid:3128'),
+             then=made_for_its_owner(other)),
+        Case('on-debian.sh, the stamp naming the same mirror by its scheme and a slash; apt\'s '
+             'proxy', on_debian, 0, made + 'http://apt-proxy.invalid:3142', folder=debian,
+             unless=not_root, env=dict(offline, FAKE_RELEASED='one', APT_CONFIG=str(apt_proxy)),
+             setup=stamped_the_old_way(other), then=lambda f: root_left(other, 1)(f) or (
+                 'apt-proxy.invalid' not in (f / 'build' / f'debian-{other}' / 'root' / 'etc' /
+                                             'apt' / 'apt.conf.d' / '90metronome-proxy')
+                 .read_text() and "apt's proxy is not in the root's settings")),
         Case('on-debian.sh, a debootstrap that fails', on_debian, 0, serves, folder=debian,
              unless=not_root, env=dict(offline, FAKE_RELEASED='two', FAKE_DEBOOTSTRAP='fails'),
              then=root_left(other, 2)),
