@@ -43,7 +43,7 @@ TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
     BeatState states[2] = {{4, 0, nullptr}, {4, 0, nullptr}};
     std::atomic<BeatState *> armed{nullptr};
     std::atomic<bool> done{false};
-    std::atomic<long> used{0};
+    std::atomic<long long> used{0}; // a starved main thread lets the timer in billions of times
     std::atomic<long> poisonedSeen{0};
     std::atomic<uint32_t> running{1};
 
