@@ -389,9 +389,9 @@ def cases(temp, fakes):
         Case('on-debian.sh, a debootstrap that fails', on_debian, 0, serves, folder=debian,
              unless=not_root, env=dict(offline, FAKE_RELEASED='two', FAKE_DEBOOTSTRAP='fails'),
              then=root_left(other, 2)),
-        Case('on-debian.sh, Ctrl+C while it makes a root', on_debian, 130, folder=debian,
+        Case('on-debian.sh, SIGTERM while it makes a root', on_debian, 143, folder=debian,
              unless=not_root, env=dict(offline, FAKE_RELEASED='two', FAKE_DEBOOTSTRAP='sleeps'),
-             wait_for='making a root filesystem', action=('group', INT)),
+             wait_for='making a root filesystem', action=('typed', TERM)),
         Case('on-debian.sh after it, no network', on_debian, 0, serves, folder=debian,
              unless=not_root, env=offline, then=root_left(other, 3)),
     ]
