@@ -84,7 +84,10 @@ echo "$name" >"/proc/$$/fd/9"
 # sudo may ask for a password, which it can only out here; root installs in the namespace, where
 # the install ends with the command. What apt starts does not hold the lock.
 install=yes deps=() && if [ "$name" = bench ]; then deps=(--bench); fi # its tools too
-if [ "$(id -u)" != 0 ]; then bash scripts/install-deps.sh "${deps[@]}" 9>&- && install=no; fi
+if [ "$(id -u)" != 0 ]; then
+    bash scripts/install-deps.sh "${deps[@]}" 9>&- # set -e ends here on a failed install
+    install=no
+fi
 
 # Process 1 says on fd 7 that it ended: util-linux 2.38's unshare reports a process 1 killed by
 # SIGKILL as its own failure (exit 1, "sigprocmask unblock failed"), said 137 here; only unshare's

@@ -25,7 +25,8 @@ source scripts/lib/inside.sh
 kept=()
 for path in "$root" "$(readlink -f build)" "${keep[@]}"; do
     if [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]]; then
-        exec {fd}<"$path" && kept+=("$fd" "$path")
+        exec {fd}<"$path"
+        kept+=("$fd" "$path")
     fi
 done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
@@ -33,7 +34,8 @@ while [ ${#kept[@]} -gt 0 ]; do
     fd="${kept[0]}" path="${kept[1]}" kept=("${kept[@]:2}")
     mkdir -p "${path%/*}"
     if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
-    mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path" && exec {fd}<&-
+    mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path"
+    exec {fd}<&-
 done
 leave_mark "$root"
 # Temporary files in this /tmp, where every tool looks without TMPDIR; and Debian 13's Wine
