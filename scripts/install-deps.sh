@@ -93,7 +93,8 @@ for p in "${packages[@]}"; do
 done
 if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
   echo "install-deps: installing ${missing[*]:-(package lists only)}"
-  "${as_root[@]}" "${apt_get[@]}" update
+  # A list that fails (a mirror mid-sync, say) is left as it was, as apt says: the install decides.
+  "${as_root[@]}" "${apt_get[@]}" update || echo "install-deps: going on with the lists there are"
   if [ "${#missing[@]}" -gt 0 ]; then
     "${as_root[@]}" "${apt_get[@]}" install --no-install-recommends "${missing[@]}"
   fi
