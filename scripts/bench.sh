@@ -11,11 +11,10 @@
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
-passes=(quiet)
-publish=0 seconds=30 tempi=()
+publish=0 load=0 seconds=30 tempi=()
 while [ $# -gt 0 ]; do
     case "$1" in
-    --load) passes=(quiet loaded) ;;
+    --load) load=1 ;;
     --publish) publish=1 ;;
     --seconds)
         [ $# -ge 2 ] || usage_error "--seconds needs a value"
@@ -36,4 +35,4 @@ check_seconds "$seconds"
 name="${BENCH_NAME:-benchmark}"
 [[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
 
-hand_over -- "$publish" "$seconds" "$name" "${passes[@]}" -- "${tempi[@]}"
+hand_over -- "$publish" "$load" "$seconds" "$name" "${tempi[@]}"

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
 # bench.sh's steps: the Windows series recorded, each beside the native ticker, then the report.
-#   steps/bench.sh PUBLISH SECONDS NAME PASS... -- TEMPO...
+#   steps/bench.sh PUBLISH(0|1) LOAD(0|1) SECONDS NAME TEMPO...
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-publish="$1" seconds="$2" name="$3" passes=()
-shift 3
-while [ "$1" != -- ]; do passes+=("$1") && shift; done
-shift
-tempi=("$@")
+publish="$1" passes=(quiet) seconds="$3" name="$4" tempi=("${@:5}")
+if [ "$2" = 1 ]; then passes+=(loaded); fi
 ready windows clock_bench e2e_run midimap
 out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"

@@ -82,10 +82,8 @@ printf '%s\n' "$proxies" >"$rootfs/etc/apt/apt.conf.d/90metronome-proxy"
 # its own (where build/ is a link, at the link's end), and a git directory outside the folder
 # (a worktree's, --separate-git-dir), read-only. All in this command's mount namespace.
 mount --bind "$rootfs" "$rootfs"
-for system in dev sys; do
-    mount --rbind "/$system" "$rootfs/$system"
-    mount --make-rslave "$rootfs/$system"
-done
+mount --rbind --make-rslave /dev "$rootfs/dev"
+mount --rbind --make-rslave /sys "$rootfs/sys"
 mount -t proc proc "$rootfs/proc"
 mount -t tmpfs -o mode=1777 tmpfs "$rootfs/tmp"
 cat /etc/resolv.conf >"$rootfs/etc/resolv.conf" 2>/dev/null || true

@@ -16,21 +16,19 @@ if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
     mode=demo
     umount /tmp/.X11-unix 2>/dev/null || true # the private display's sockets stay our own
 fi
-# What this run records is its own, in the command's /tmp, gone when it ends.
-work=/tmp
 python="$(project_python)"
 export METRONOME_PYTHON="$python"
 
 exe="$root/build/windows/metronome.exe"
 if [ "$mode" = desktop ]; then
     export WINEPREFIX="$root/build/wine-desktop"
-    bash "$root/harness/desktop.sh" "$exe" "$seconds" "$port" "$work"
+    bash "$root/harness/desktop.sh" "$exe" "$seconds" "$port" /tmp # the command's own
 else
     export WINEPREFIX="$root/build/wine-virtual"
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"
-    bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" "$work" "$shot" "$wav" \
+    bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" /tmp "$shot" "$wav" \
         "$root/build/run-click.log"
     echo "run: a screenshot of the window while it played: $shot"
     echo "run: the click it played, rendered by FluidSynth: $wav"
