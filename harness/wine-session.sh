@@ -3,7 +3,7 @@
 # a private Xvfb display, for tests, benchmark, stress runs and the run command.
 #   wine-session.sh [--build DIR] run PROGRAM [ARGS...]  prepares what is missing, then runs
 #   wine-session.sh [--build DIR] prepare | wait-window  prints the display | awaits a window
-# Only inside one of this folder's commands (scripts/lib/inside.sh), whose end ends the session
+# Only inside one of this folder's commands, whose end ends the session
 # and whose server no other sees; as they run one at a time, a prefix has one session.
 # --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
 # tests use it; otherwise WINEPREFIX. From the environment: METRONOME_MIDI (behind the MIDI
@@ -15,9 +15,14 @@ set -euo pipefail
 unset CDPATH # cd would print what it finds through it, and $(cd ...) take that too
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 root="$(dirname "$here")"
-# shellcheck source=scripts/lib/inside.sh
-source "$root/scripts/lib/inside.sh"
-only_inside_command "$root" wine-session
+# Inside a command of this folder: its process 1 (scripts/lib/init.sh) left in the command's own
+# /tmp a mark naming the folder and the namespaces, which no process outside them shares.
+namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
+if [ "$(cat /tmp/metronome-command 2>/dev/null)" != "$root"$'\n'"$namespaces" ]; then
+    echo "wine-session: Wine runs only inside a command of this folder, which ends all it starts:" \
+        "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
+    exit 2
+fi
 usage() {
     echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | wait-window" >&2
     exit 2

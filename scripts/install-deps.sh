@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12 (bookworm) or 13 (trixie), and the
-# Japanese and English locales Wine runs in. Idempotent: when everything is there it installs
-# nothing and does not touch the network.
-#   install-deps.sh [--bench]   (--bench: also what the timing benchmark needs)
+# Installs what building, testing and the benchmark need on Debian 12 (bookworm) or 13 (trixie),
+# and the Japanese and English locales Wine runs in. Idempotent: when everything is there it
+# installs nothing and does not touch the network.
+#   install-deps.sh
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 set -euo pipefail
-bench=0
-for argument in "$@"; do
-  case "$argument" in
-  --help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
-  --bench) bench=1 ;;
-  *) echo "install-deps: unknown argument '$argument' (usage: install-deps.sh [--bench])" >&2 && exit 2 ;;
-  esac
-done
+case "$*" in
+--help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
+?*) echo "install-deps: unknown argument '$1' (usage: install-deps.sh)" >&2 && exit 2 ;;
+esac
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev python3
@@ -29,8 +25,7 @@ packages=(
   # The executable's checks read it with pefile; git dates the package's entries by the last
   # commit (a clone copied onto a machine without git still has its history).
   python3-pefile git
-  # The commands' namespaces, locks and sessions: unshare, setpriv, flock and setsid
-  # (util-linux), mount.
+  # The commands' namespaces and locks: unshare, setpriv and flock (util-linux), mount.
   procps util-linux mount
   # A root filesystem of the other release, to run the commands there (on-debian.sh).
   debootstrap
@@ -44,11 +39,10 @@ packages=(
   # The click heard: a General MIDI synthesiser, the smallest GM sound font, the ALSA tools
   # (aconnect finds the synthesiser's port).
   fluidsynth timgm6mb-soundfont alsa-utils
+  # The timing benchmark plots (gnuplot), builds its native ticker (gcc) and keeps both cores
+  # busy for its loaded runs (stress-ng), as a test run by hand under load may.
+  gnuplot-nox gcc stress-ng
 )
-
-# The timing benchmark also plots (gnuplot), builds its native ticker (gcc) and keeps both
-# cores busy for its loaded runs (stress-ng).
-if [ "$bench" = 1 ]; then packages+=(gnuplot-nox gcc stress-ng); fi
 
 # Only the releases whose packages are named here; said before anything is installed.
 release="a system without /etc/os-release"

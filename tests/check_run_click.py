@@ -285,6 +285,10 @@ def cases(temp, fakes):
     # fluidsynth missing (dpkg-query), and apt-get only logs what it is asked.
     stand_in(fakes / 'apt', 'dpkg-query', 'for a; do last="$a"; done\n'
              '[ "$last" != fluidsynth ] || exit 1\nexec /usr/bin/dpkg-query "$@"\n')
+    # A step whose end takes a while: the kernel frees its 1 GB before it closes its files.
+    holding = stand_in(fakes / 'holding', 'cmake', 'exec python3 -c \'import sys, time; '
+                       'b = b"x" * (1 << 30); print("holding 1 GB", file=sys.stderr, flush=True); '
+                       'time.sleep(60)\'\n')
     missing = stand_in(fakes / 'apt', 'apt-get', f'echo "$*" >>{fakes}/apt.log\n'
                        'case " $* " in *" install "*) sleep 4 ;; esac\n')
     bullseye = fakes / 'os-release'
@@ -355,6 +359,8 @@ def cases(temp, fakes):
         Case('run.sh, kill -9 while it plays', run, -9, wait_for='pressed',
              action=('typed', KILL)),
         Case('test.sh -N, a filter of nothing', [*listing, '-R', 'Dailog'], 8, 'no test matches'),
+        Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
+             wait_for='holding', action=('typed', KILL)),
         # As docker run starts it: it installs, holds the lock meanwhile, and lists the tests.
         Case('test.sh -N as a container\'s first process, fluidsynth missing', listing, 0,
              'Dialog.NoNoteAfterTheStopPress', env=missing, wait_for='installing fluidsynth',

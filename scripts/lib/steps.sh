@@ -1,14 +1,10 @@
 # shellcheck shell=bash
-# What the steps of every command (scripts/steps/NAME.sh) share: strict mode, the folder, its
-# builds and the way into Wine. Sourced; the steps run once, inside the command's namespace.
+# Sourced by every command's steps (scripts/steps/NAME.sh): the folder, builds, the way into Wine.
 set -euo pipefail
 command_name="$(basename "$0" .sh)"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
-
-# configure PRESET: the preset configured; a build folder made where the clone stood before it
-# was moved or copied, configured afresh here.
-configure() {
+configure() { # PRESET; a build folder made where the clone stood before it moved, made afresh
     local cache="$root/build/$1/CMakeCache.txt" made
     made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache" 2>/dev/null)" || true
     if [ -n "$made" ] && [ "$made" != "$root/build/$1" ]; then
@@ -17,21 +13,8 @@ configure() {
     fi
     cmake --preset "$1" >/dev/null
 }
-
-# ready PRESET [TARGET...]: the preset configured and built (the targets named).
-ready() {
-    configure "$1"
-    cmake --build --preset "$1" ${2:+--target "${@:2}"}
-}
-
-# Every command enters Wine through the session; windows_session in the Windows build's own
-# prefix, as its tests do.
-session="$root/harness/wine-session.sh"
+ready() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"}; } # [TARGET...]
+session="$root/harness/wine-session.sh" # the one way into Wine; in the tests' own prefix:
 windows_session() { "$session" --build "$root/build/windows" "$@"; }
-
-# project_python: the Python the build found (CMake's METRONOME_PYTHON), for the commands too.
 project_python() { sed -n 's/^METRONOME_PYTHON:FILEPATH=//p' "$root/build/windows/CMakeCache.txt"; }
-
-# A SIGINT to this shell alone: bash lets the command in its foreground finish first, then ends
-# the steps here, failed, never passed. (Ctrl+C, and a signal to process 1, end all at once.)
-trap 'exit 130' INT
+trap 'exit 130' INT # SIGINT to this shell alone: the steps fail once their foreground command ends
