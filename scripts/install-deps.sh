@@ -79,11 +79,12 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${as_root[@]}" dpkg --add-architecture i386
   update=1
 fi
+# One query for all (one each took most of a second): the installed ones, named as above.
+installed="$(dpkg-query -W -f='${binary:Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
+  sed -n "s/:$(dpkg --print-architecture) / /; s/ install ok installed$//p")" || true
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  [[ $'\n'"$installed"$'\n' == *$'\n'"$p"$'\n'* ]] || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
   echo "install-deps: installing ${missing[*]:-(package lists only)}"

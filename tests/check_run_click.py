@@ -283,8 +283,7 @@ def cases(temp, fakes):
     no_namespace = stand_in(fakes / 'unshare', 'unshare', 'echo "unshare: unshare failed: '
                             'Operation not permitted" >&2\nexit 1\n')
     # fluidsynth missing (dpkg-query), and apt-get only logs what it is asked.
-    stand_in(fakes / 'apt', 'dpkg-query', 'for a; do last="$a"; done\n'
-             '[ "$last" != fluidsynth ] || exit 1\nexec /usr/bin/dpkg-query "$@"\n')
+    stand_in(fakes / 'apt', 'dpkg-query', '/usr/bin/dpkg-query "$@" | grep -v "^fluidsynth "\n')
     # A step whose end takes a while: the kernel frees its 1 GB before it closes its files.
     holding = stand_in(fakes / 'holding', 'cmake', 'exec python3 -c \'import sys, time; '
                        'b = b"x" * (1 << 30); print("holding 1 GB", file=sys.stderr, flush=True); '
