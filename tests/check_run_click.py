@@ -131,7 +131,7 @@ def play(case, folder, env):
     for line in iter(run.stdout.readline, b''):
         said.append(line.decode(errors='replace'))
         if case.wait_for and case.wait_for in said[-1] and acted is None:
-            time.sleep(1)  # into the step it announced
+            time.sleep(0.3)  # into the step it announced
             acted = time.monotonic()
             fault = act(case, run, folder, environment)
             if case.action[1]:  # what does not end on its signal is ended here, and said
