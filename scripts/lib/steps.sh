@@ -14,7 +14,7 @@ configure() { # PRESET; a build folder made where the clone stood before it move
     cmake --preset "$1" >/dev/null
 }
 ready() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"}; } # [TARGET...]
-session="$root/harness/wine-session.sh" # the one way into Wine; in the tests' own prefix:
+session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
 windows_session() { "$session" --build "$root/build/windows" "$@"; }
 project_python() { sed -n 's/^METRONOME_PYTHON:FILEPATH=//p' "$root/build/windows/CMakeCache.txt"; }
 trap 'exit 130' INT # SIGINT to this shell alone: the steps fail once their foreground command ends
