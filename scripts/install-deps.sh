@@ -54,6 +54,8 @@ if [[ ! "$release" =~ ^debian:1[23]: ]]; then
     "the two releases the project installs on" >&2
   exit 2
 fi
+codename="$(. /etc/os-release && echo "$VERSION_CODENAME")"
+other=$((25 - $(. /etc/os-release && echo "$VERSION_ID"))) # the other release of the two
 
 # As root, through sudo where this is a user; debconf asks nothing (sudo would drop the setting).
 as_root=(env DEBIAN_FRONTEND=noninteractive)
@@ -73,6 +75,39 @@ if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2
   done
   "${as_root[@]}" "${apt_get[@]}" -f install >/dev/null
 fi
+# apt-get update, printed as it goes; on stdout the lists that failed, "bookworm-security main
+# i386" (apt 3 says "Error:" where apt 2 says "E:"). apt keeps a list that failed as it was.
+refresh_lists() {
+  local line fetch='^(E|W|Error|Warning): Failed to fetch .*/dists/([^/]+)/(([^/]+)/binary-([^/]+)/)?'
+  { "${as_root[@]}" "${apt_get[@]}" update 2>&1 || true; } | while IFS= read -r line; do
+    printf '%s\n' "$line" >&2
+    if [[ "$line" =~ $fetch ]]; then
+      echo "${BASH_REMATCH[2]}${BASH_REMATCH[4]:+ ${BASH_REMATCH[4]} ${BASH_REMATCH[5]}}"
+    fi
+  done | sort -u | paste -sd , | sed 's/,/, /g'
+}
+# The install's target release, where the lists that came leave the candidates unpaired: wine32
+# needs its i386 libraries (libssl3:i386, say) at the very version of their amd64 twins, and a
+# mirror mid-sync may serve one architecture's list and not the other's. The release's own suite
+# pairs them where the machine's libraries are no newer than it. A target release never
+# downgrades (its priority, 990, is under 1000): where it cannot pair them either, only a
+# downgrade of the machine's own libraries would, which is for the user to ask.
+target_release() { # FAILED_LISTS; prints "-t CODENAME" or nothing, or ends the install
+  local simulate=("${apt_get[@]}" -s install --no-install-recommends) said
+  [ -n "$1" ] && ! "${simulate[@]}" "${missing[@]}" >/dev/null 2>&1 || return 0
+  if ! said="$("${simulate[@]}" -t "$codename" "${missing[@]}" 2>&1)" ||
+    [[ "$said" == *DOWNGRADED* ]]; then
+    echo "install-deps: the package list $1 did not come, as while its mirror is mid-sync, and" \
+      "no i386 packages the lists that came hold pair with this machine's amd64 libraries," \
+      "which are newer; nothing was installed, nothing downgraded. Try again in an hour or" \
+      "two, or run the command in a root of Debian $other, which holds its release's own" \
+      "versions: bash scripts/on-debian.sh $other run.sh" >&2
+    exit 1
+  fi
+  echo "install-deps: the package list $1 did not come, as while its mirror is mid-sync;" \
+    "installing $codename's own versions, which the lists that came agree on" >&2
+  echo "-t $codename"
+}
 update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "install-deps: adding the i386 architecture"
@@ -88,10 +123,15 @@ for p in "${packages[@]}"; do
 done
 if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
   echo "install-deps: installing ${missing[*]:-(package lists only)}"
-  # A list that fails (a mirror mid-sync, say) is left as it was, as apt says: the install decides.
-  "${as_root[@]}" "${apt_get[@]}" update || echo "install-deps: going on with the lists there are"
+  failed="$(refresh_lists)"
+  if [ -n "$failed" ]; then # fetched once more: a mirror mid-sync may have finished meanwhile
+    echo "install-deps: the package list $failed did not come; fetching it once more"
+    sleep 2 && failed="$(refresh_lists)"
+  fi
   if [ "${#missing[@]}" -gt 0 ]; then
-    "${as_root[@]}" "${apt_get[@]}" install --no-install-recommends "${missing[@]}"
+    target="$(target_release "$failed")" # ends it here where no set pairs
+    # shellcheck disable=SC2086 # the target, two words or none
+    "${as_root[@]}" "${apt_get[@]}" install --no-install-recommends $target "${missing[@]}"
   fi
 fi
 
