@@ -2,12 +2,15 @@
 # Installs what building, testing and the benchmark need on Debian 12 (bookworm) or 13 (trixie),
 # and the Japanese and English locales Wine runs in. Idempotent: when everything is there it
 # installs nothing and does not touch the network.
-#   install-deps.sh
+#   install-deps.sh            everything
+#   install-deps.sh --roots    only what on-debian.sh needs here to make and enter a root of the
+#                              other release, which installs everything else in the root
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 set -euo pipefail
 case "$*" in
 --help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
-?*) echo "install-deps: unknown argument '$1' (usage: install-deps.sh)" >&2 && exit 2 ;;
+--roots | '') ;;
+*) echo "install-deps: unknown argument '$1' (usage: install-deps.sh [--roots])" >&2 && exit 2 ;;
 esac
 
 packages=(
@@ -43,6 +46,7 @@ packages=(
   # busy for its loaded runs (stress-ng), as a test run by hand under load may.
   gnuplot-nox gcc stress-ng
 )
+if [ "$*" = --roots ]; then packages=(debootstrap python3 git procps util-linux mount); fi
 
 # Only the releases whose packages are named here; said before anything is installed.
 release="a system without /etc/os-release"
@@ -109,7 +113,7 @@ target_release() { # FAILED_LISTS; prints "-t CODENAME" or nothing, or ends the 
   echo "-t $codename"
 }
 update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$*" != --roots ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "install-deps: adding the i386 architecture"
   "${as_root[@]}" dpkg --add-architecture i386
   update=1
@@ -136,7 +140,7 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
 fi
 
 # Japanese, the program's own language, and English, as a Windows that is not Japanese.
-for language in ja_JP en_US; do
+for language in $([ "$*" = --roots ] || echo ja_JP en_US); do
   if ! locale -a 2>/dev/null | grep -qix "$language\.utf-\?8"; then
     echo "install-deps: generating the $language.UTF-8 locale"
     "${as_root[@]}" sed -i "s/^# *\($language.UTF-8 UTF-8\)/\1/" /etc/locale.gen

@@ -36,5 +36,6 @@ unset TMPDIR
 
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
-if [ "$install" = yes ]; then run bash scripts/install-deps.sh; fi
+only=() && if [ "$name" = on-debian ]; then only=(--roots); fi # the rest goes into the root
+if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${only[@]}"; fi
 run bash "scripts/steps/$name.sh" "$@"
