@@ -16,8 +16,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
 cd "$root"
 fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
 # What CMake or Ninja cannot build under, said before anything is written: CMake's list separator,
-# quote, escape, globs and variable references, Ninja's line breaks. All else is quoted throughout.
-refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{' # ']' first in the brackets, '\' as it stands
+# quote, escape, globs and variable references, $(...) (which CMake leaves to Ninja, for which it
+# is no escape), Ninja's line breaks. All else is quoted throughout.
+refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{|\\$\\([^)]*\\)' # ']' first in the brackets, '\' as it stands
 if [[ "$root" =~ $refused ]]; then
     character="'${BASH_REMATCH[0]}'" && character="${character/$'\'\t\''/a tab}"
     fail 2 "the folder's path holds ${character/$'\'\n\''/a line break}, in which CMake or Ninja" \
@@ -46,16 +47,36 @@ if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
         "(${why//$'\n'/ }); it needs $lacks"
 fi
 
-# The lock, holding the command's name for a second command's sentence. A link in its place is
-# removed, not written through; nothing in build/ may be another user's but the other release's
-# roots (root's own) and Wine prefixes (Wine checks their owner).
-skip=(-path 'build/debian-*' -o -path 'build/wine-*' -o -name 'wineprefix*')
-if [ -L build/command.lock ]; then rm -f build/command.lock; fi
-if ! { mkdir -p "$(readlink -f build)" && exec 9<>build/command.lock; } 2>/dev/null ||
-    [ -n "$(find build/ \( "${skip[@]}" \) -prune -o ! -writable -print -quit 2>/dev/null)" ]; then
-    fail 1 "build/ holds what another user's command made (root, say), or the folder is" \
-        "read-only: remove build/ or run as its owner."
+# build/: a folder of this user's, or a link to one, which nothing else's is in (but the other
+# release's roots, root's own, and Wine prefixes, whose owner Wine checks). Each way it can fail
+# has a sentence of its own, said before anything is written; root is refused in another's too,
+# whose files it would make that user's commands fail on, as on-debian.sh alone needs: it gives
+# what it makes to the folder's owner.
+owner() { stat -c %U "$1" 2>/dev/null; }
+if [ -L build ] && ! readlink -f build >/dev/null; then
+    fail 1 "build is a link that loops: remove it (rm build) and a build/ is made afresh."
+elif [ -L build ] && [ ! -e build ]; then
+    fail 1 "build is a link to $(readlink -f build), which is not there: make that folder, or" \
+        "remove the link (rm build)."
+elif [ -e build ] && [ ! -d build ]; then
+    fail 1 "build is a file, not a folder: move it away, and a build/ is made afresh."
+elif [ ! -e build ] && ! mkdir build 2>/dev/null; then
+    fail 1 "no build/ can be made here: the folder is read-only to $(id -un); clone it where" \
+        "you may write."
+elif [ "$name" != on-debian ] && [ "$(owner build/)" != "$(id -un)" ]; then
+    fail 1 "build/ is $(owner build/)'s, not $(id -un)'s: run the command as $(owner build/)," \
+        "or remove build/ and a build/ of yours is made afresh."
 fi
+skip=(-path 'build/debian-*' -o -path 'build/wine-*' -o -name 'wineprefix*')
+theirs="$(find build/ \( "${skip[@]}" \) -prune -o ! -writable -print -quit 2>/dev/null)"
+if [ -n "$theirs" ]; then
+    fail 1 "build/ holds ${theirs#build/}, which is $(owner "$theirs")'s and not writable to" \
+        "$(id -un): remove build/ (as $(owner "$theirs")), or run the command as its owner."
+fi
+# The lock, whose first line names the command holding it, for a second command's sentence. A
+# link in its place is removed, not written through.
+if [ -L build/command.lock ]; then rm -f build/command.lock; fi
+exec 9<>build/command.lock
 flock -n 9 || fail 1 "this folder's $(head -n 1 build/command.lock) command is running; one at" \
     "a time (build/command.lock)"
 echo "$name" >"/proc/$$/fd/9"

@@ -14,7 +14,7 @@ for argument in "$@"; do # --help, -h, wherever it stands: the command's own hea
     sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "scripts/$command_name.sh" | grep -v '^shellcheck'
     exit 0
 done
-usage_error() { echo "$command_name: $1 (--help tells more)" >&2; exit 2; }
+usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
 check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
     usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }
 seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
