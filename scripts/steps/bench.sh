@@ -54,4 +54,4 @@ report="$out/report"
 if [ "$publish" = 1 ]; then report="$root/docs"; fi
 BENCH_NAME="$name" BENCH_REPORT_DIR="$report" "$(project_python)" \
     bench/report.py "$out" "$seconds" "${tempi[@]}"
-echo "bench: the report is $report/$name.md"
+echo "bench: the report is $(on_machine "$report/$name.md")"

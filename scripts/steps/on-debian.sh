@@ -106,4 +106,5 @@ echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_versi
 exec chroot "$rootfs" env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     http_proxy="${http_proxy:-}" https_proxy="${https_proxy:-}" no_proxy="${no_proxy:-}" \
+    METRONOME_BUILD_ON_MACHINE="$build/debian-$release/build" \
     bash "$root/scripts/$command.sh" "$@"

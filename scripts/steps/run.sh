@@ -30,6 +30,6 @@ else
     rm -f "$shot" "$wav" "$root/build/run-click.log"
     bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" /tmp "$shot" "$wav" \
         "$root/build/run-click.log"
-    echo "run: a screenshot of the window while it played: $shot"
-    echo "run: the click it played, rendered by FluidSynth: $wav"
+    echo "run: a screenshot of the window while it played: $(on_machine "$shot")"
+    echo "run: the click it played, rendered by FluidSynth: $(on_machine "$wav")"
 fi
