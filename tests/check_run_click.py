@@ -90,9 +90,21 @@ class Case:
         self.__dict__.update({k: v for k, v in locals().items() if k != 'self'})
 
 
+def x_sockets():
+    """The X displays' abstract sockets, which the machine's network namespace shares."""
+    return {line.split()[-1] for line in Path('/proc/net/unix').read_text().splitlines()
+            if '@/tmp/.X11-unix/' in line}
+
+
+machines_displays = x_sockets()  # the machine's own, there before
+
+
 def act(case, run, folder, environment):
     whom, sig = case.action
     second = None
+    if whom == 'outside':  # the command's display, sought from outside it
+        seen = x_sockets() - machines_displays
+        return f'its display is in reach from outside: {seen}' if seen else ''
     if whom == 'second':
         second = subprocess.run(['bash', *case.typed], cwd=folder, env=environment,
                                 capture_output=True, text=True, timeout=60)
@@ -195,10 +207,15 @@ def fresh_build(folder):
     return folder / 'build'
 
 
-def noexec_folder(folder):
+def noexec_folder(folder):  # a tmpfs with the scripts, mounted noexec (remounted as it needs)
     folder.mkdir()
     subprocess.run(['mount', '-t', 'tmpfs', '-o', 'noexec', 'tmpfs', folder], check=True)
     shutil.copytree(source / 'scripts', folder / 'scripts')
+
+
+def read_only_folder(folder):
+    noexec_folder(folder)
+    subprocess.run(['mount', '-o', 'remount,ro,exec', folder], check=True)
 
 
 def fake_debian(fakes):
@@ -277,6 +294,8 @@ def stamped_the_old_way(release):
 def cases(temp, fakes):
     """The table. Stand-ins live in /var/tmp: this /tmp the commands hide, and the copy's ':'
     would split PATH."""
+    this = '13' if 'VERSION_ID="13"' in Path('/etc/os-release').read_text() else '12'
+    other = {'12': '13', '13': '12'}[this]
     failing_wine = stand_in(fakes / 'wine', 'wine', '[ "$1" != winecfg ] || '
                             '{ echo "stand-in winecfg: cannot" >&2; exit 1; }\n'
                             f'exec {shutil.which("wine")} "$@"\n')
@@ -290,6 +309,27 @@ def cases(temp, fakes):
                        'time.sleep(60)\'\n')
     missing = stand_in(fakes / 'apt', 'apt-get', f'echo "$*" >>{fakes}/apt.log\n'
                        'case " $* " in *" install "*) sleep 4 ;; esac\n')
+    # A mirror mid-sync: the security suite's i386 list fails every time; the install resolves
+    # only with the release as its target (FAKE_PAIRS=targeted), or not at all.
+    codename = {'12': 'bookworm', '13': 'trixie'}[this]
+    mid_sync = stand_in(fakes / 'mid-sync', 'apt-get', f'echo "$*" >>{fakes}/mid-sync.log\n'
+                        'case " $* " in\n*" update "*) echo "E: Failed to fetch http://mirror.'
+                        f'invalid/debian-security/dists/{codename}-security/main/binary-i386/'
+                        'Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in '
+                        'progress?" >&2 && exit 100 ;;\n*" -s "*" -t "*) [ "$FAKE_PAIRS" = '
+                        'targeted ] || exit 100 ;;\n*" -s "*) echo "E: Unable to correct problems,'
+                        ' you have held broken packages." >&2 && exit 100 ;;\nesac\n')
+    mid_sync['PATH'] = f'{fakes / "mid-sync"}:{missing["PATH"]}'  # dpkg-query: fluidsynth missing
+
+    def installed_as(target):
+        def check(folder):
+            calls = (fakes / 'mid-sync.log').read_text().splitlines()
+            (fakes / 'mid-sync.log').unlink()
+            installs = [c for c in calls if ' install ' in c and ' -s ' not in c]
+            if sum(' update' in c for c in calls) != 2:
+                return f'the lists not fetched twice: {calls}'
+            return installs != target and f'installed as {installs}, not {target}'
+        return check
     bullseye = fakes / 'os-release'
     bullseye.write_text('PRETTY_NAME="Debian GNU/Linux 11 (bullseye)"\nID=debian\nVERSION_ID=11\n')
     bare, plain = Path(temp) / 'bare', fakes / 'plain'
@@ -305,8 +345,6 @@ def cases(temp, fakes):
     no_users = not_root or subprocess.run([*nobody, 'unshare', '--user', 'true'],
                                           capture_output=True).returncode and 'no user namespace'
     fuzz, idle = ['scripts/fuzz.sh', '--seconds', '600'], '#'  # libFuzzer's lines begin with #
-    this = '13' if 'VERSION_ID="13"' in Path('/etc/os-release').read_text() else '12'
-    other = {'12': '13', '13': '12'}[this]
     run, listing = ['scripts/run.sh', '--seconds', '5'], ['scripts/test.sh', '-N']
     debian, offline = fake_debian(fakes) if not not_root else (fakes, {})
     on_debian = ['scripts/on-debian.sh', other, 'fuzz.sh', '--seconds', '1']
@@ -334,6 +372,8 @@ def cases(temp, fakes):
                  str(bullseye)]),
         Case('a folder mounted noexec', ['scripts/fuzz.sh'], 2, 'mounted noexec',
              folder=Path(temp) / 'noexec', setup=noexec_folder, unless=not_root),
+        Case('a folder mounted read-only', ['scripts/fuzz.sh'], 1, 'no build/ can be made here',
+             folder=Path(temp) / 'read-only', setup=read_only_folder, unless=not_root),
         Case('env -i fuzz.sh --seconds 1', ['scripts/fuzz.sh', '--seconds', '1'], 0,
              before=['env', '-i']),
         Case('fuzz.sh, Ctrl+C', fuzz, 130, wait_for=idle, action=('group', INT)),
@@ -354,10 +394,16 @@ def cases(temp, fakes):
         Case('run.sh, a winecfg that fails', run, 1, "'wine winecfg /v win7' failed",
              env=failing_wine, then=lambda f: (f / 'build' / 'wine-virtual' / '.metronome-made')
              .exists() and 'the prefix whose set-up failed is marked made'),
-        Case('run.sh after them', run, 0, 'making it afresh', then=clicks_as_sent),
+        Case('run.sh after them', run, 0, 'making it afresh', then=clicks_as_sent,
+             wait_for='pressed', action=('outside', None)),
         Case('run.sh, kill -9 while it plays', run, -9, wait_for='pressed',
              action=('typed', KILL)),
         Case('test.sh -N, a filter of nothing', [*listing, '-R', 'Dailog'], 8, 'no test matches'),
+        # Words ctest would ignore, running every test: refused before anything is written.
+        *[Case(f'test.sh {" ".join(words)}', ['scripts/test.sh', *words], 2, says, folder=bare,
+               then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder')
+          for words, says in ((['-N', '-R'], '-R needs a value'), (['--bogus'], "'--bogus' is not"),
+                              (['-R=Dialog'], "'-R=Dialog' is not"), (['Dialog'], "'Dialog' is not"))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
              wait_for='holding', action=('typed', KILL)),
         # As docker run starts it: it installs, holds the lock meanwhile, and lists the tests.
@@ -365,14 +411,40 @@ def cases(temp, fakes):
              'Dialog.NoNoteAfterTheStopPress', env=missing, wait_for='installing fluidsynth',
              action=('second', None), before=['unshare', '--pid', '--fork', '--mount-proc'],
              unless=not_root),
+        Case('test.sh -N, fluidsynth missing, a list failing: the release\'s own versions',
+             listing, 0, f"installing {codename}'s own versions", env=dict(mid_sync,
+             FAKE_PAIRS='targeted'), unless=not_root, then=installed_as([
+                 f'-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends -t {codename} '
+                 'fluidsynth'])),
+        Case('test.sh -N, fluidsynth missing, a list failing, the machine\'s libraries newer',
+             listing, 1, f'the package list {codename}-security main i386 did not come, as while '
+             'its mirror is mid-sync', env=mid_sync, unless=not_root, then=installed_as([])),
         Case('test.sh -N by a user as root of their own user namespace, fluidsynth missing',
              listing, 0, 'install-deps: installing fluidsynth', folder=plain, unless=no_users,
              before=[*nobody, 'unshare', '--user', '--map-root-user'], setup=lambda f: (
                  fakes.chmod(0o755), subprocess.run(['chown', '-R', '65534:65534', f])),
              env=dict(missing, HOME=str(plain))),
-        Case('test.sh -N by root in that user\'s clone', listing, 0, folder=plain, unless=no_users),
-        Case('test.sh -N by the user after root', listing, 1, 'another user', folder=plain,
-             before=nobody, env={'HOME': str(plain)}, unless=no_users),
+        # build/ and everything in it one user's: root is refused in a user's too, and each
+        # way build/ cannot serve has its own sentence; nothing is written meanwhile.
+        Case('test.sh -N by root in that user\'s clone', listing, 1,
+             "build/ is nobody's, not root's", folder=plain, unless=no_users,
+             then=lambda f: any(p.owner() == 'root' for p in (f / 'build').rglob('*')) and
+             'root wrote in it'),
+        Case('test.sh -N by the user, a file of root\'s in build/', listing, 1,
+             "build/ holds command.lock, which is root's", folder=plain, before=nobody,
+             env={'HOME': str(plain)}, unless=no_users,
+             setup=lambda f: (f / 'build' / 'command.lock').chown(0, 0)),
+        Case('test.sh -N by the user in root\'s build/', listing, 1, "build/ is root's, not "
+             "nobody's", folder=plain, before=nobody, env={'HOME': str(plain)}, unless=no_users,
+             setup=fresh_build),
+        *[Case(f'test.sh -N, {what}', listing, 1, says, folder=bare, setup=setup)
+          for what, says, setup in (
+              ('build a link that loops', 'build is a link that loops',
+               lambda f: (f / 'build').symlink_to(f / 'build')),
+              ('build a link to nothing', 'which is not there',
+               lambda f: (f / 'build').unlink() or (f / 'build').symlink_to(f / 'nothing')),
+              ('build a file', 'build is a file, not a folder',
+               lambda f: (f / 'build').unlink() or (f / 'build').write_text('')))],
         # A link in the lock's place is removed, not written through; build/ a link into /tmp.
         Case('test.sh -N, build/command.lock a link', listing, 0, folder=plain,
              setup=lambda f: fresh_build(f).joinpath('command.lock').symlink_to(not_the_lock),
@@ -406,7 +478,7 @@ def refused(temp):
     """A folder CMake or Ninja cannot build in: one sentence, exit 2, nothing written."""
     for character, named in ((';', "';'"), ('"', "'\"'"), ('\\', "'\\'"), ('#', "'#'"),
                              ('[', "'['"), (']', "']'"), ('<', "'<'"), ('>', "'>'"), ('|', "'|'"),
-                             ('*', "'*'"), ('?', "'?'"), ('${x}', "'${'"), ('$ENV{x}', "'$ENV{'"),
+                             ('*', "'*'"), ('?', "'?'"), ('${x}', "'${'"), ('$ENV{x}', "'$ENV{'"), ('$(x)', "'$(x)'"),
                              ('\t', 'a tab'), ('\n', 'a line break')):
         folder = Path(temp) / 'refused' / f'a{character}b'
         shutil.copytree(source / 'scripts', folder / 'scripts')
@@ -428,6 +500,11 @@ def by_hand(copy, env):
     if hand.stdout.count(' Passed ') != 1 or 'wine-session: Wine runs only inside a command ' \
             'of this folder' not in hand.stdout:
         return f'ctest by hand:\n{hand.stdout}{hand.stderr}'
+    # A filter that matches nothing, run (not listed), fails: a typo never passes.
+    typo = subprocess.run(['ctest', '--preset', 'windows', '-R', 'Dailog'], cwd=copy, env=env,
+                          capture_output=True, text=True, timeout=60)
+    if typo.returncode != 8 or 'No tests were found' not in typo.stdout + typo.stderr:
+        return f'ctest -R Dailog by hand: {typo.returncode}\n{typo.stdout}{typo.stderr}'
     return ''
 
 
@@ -457,7 +534,8 @@ def main():
                 ours |= new
             faults.append(by_hand(copy, env))
         finally:
-            subprocess.run(['umount', Path(temp) / 'noexec'], capture_output=True)
+            for mounted in ('noexec', 'read-only'):
+                subprocess.run(['umount', Path(temp) / mounted], capture_output=True)
             shutil.rmtree(fakes)
     faults = [f for f in faults if f]
     if faults:
