@@ -433,7 +433,7 @@ def cases(temp, fakes):
         Case('test.sh -N by the user, a file of root\'s in build/', listing, 1,
              "build/ holds command.lock, which is root's", folder=plain, before=nobody,
              env={'HOME': str(plain)}, unless=no_users,
-             setup=lambda f: (f / 'build' / 'command.lock').chown(0, 0)),
+             setup=lambda f: os.chown(f / 'build' / 'command.lock', 0, 0)),
         Case('test.sh -N by the user in root\'s build/', listing, 1, "build/ is root's, not "
              "nobody's", folder=plain, before=nobody, env={'HOME': str(plain)}, unless=no_users,
              setup=fresh_build),
