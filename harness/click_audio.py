@@ -63,9 +63,11 @@ def render(notes, wav, length_s=None, midi=None):
     with tempfile.TemporaryDirectory() as temp:
         midi = midi or os.path.join(temp, 'click.mid')
         write_midi(notes, midi, length_s)
+        # FluidSynth starts SDL's audio whatever it does, which reaches for PulseAudio and leaves
+        # a link in the user's ~/.config/pulse; a file needs no sound output.
         subprocess.run(['fluidsynth', '-ni', '-q', '-g', '1.0', '-r', '22050', '-F', wav,
                         SOUNDFONT, midi], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+                       stderr=subprocess.DEVNULL, env=dict(os.environ, SDL_AUDIODRIVER='dummy'))
 
 
 def onsets(wav, frame_ms=2, lookback_ms=20):

@@ -42,6 +42,10 @@ fi
 # The session's own files, in the namespace's /tmp: gone with it.
 state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
 mkdir -p "$state"
+# Wine's desktop integration and the libraries it loads (PulseAudio's runtime link, fontconfig's
+# cache) write under the user's home: the session's own folders instead, gone with it. Nothing
+# outside the folder is written, whatever HOME is, or is not.
+export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOME="$state/cache"
 
 # Debian 13's Wine 10 crashes at start (free(): invalid pointer) whenever TMPDIR is set, to any
 # value or none; TMP and TEMP it takes. The session's /tmp is the namespace's own anyway.
@@ -60,7 +64,8 @@ recorder) midi=midimap=n ;; none) midi=winealsa.drv=d ;; system) midi="" ;;
     exit 2 ;;
 esac
 midi="${midi:+;$midi}${METRONOME_DLLOVERRIDES:+;$METRONOME_DLLOVERRIDES}"
-export WINEDLLOVERRIDES="mscoree,mshtml=$midi"
+# Not winemenubuilder either: a program's menu entries and file types are the user's desktop's.
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=$midi"
 # Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
 if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
     cp "$here/alsa-null.conf" "$state/alsa.conf"
