@@ -18,10 +18,10 @@ HFONT FontOf(HWND window) {
     return reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
 }
 
-// The face the system really draws a window's font with, and whether that is a raster font.
-std::wstring DrawnFace(HWND window, bool *raster = nullptr) {
-    HDC dc = GetDC(window);
-    HGDIOBJ previous = SelectObject(dc, FontOf(window));
+// The face the system really draws FONT with, and whether that is a raster font.
+std::wstring DrawnFace(HFONT font, bool *raster = nullptr) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, font);
     wchar_t face[LF_FACESIZE] = {0};
     GetTextFaceW(dc, LF_FACESIZE, face);
     TEXTMETRICW metrics = {};
@@ -30,7 +30,7 @@ std::wstring DrawnFace(HWND window, bool *raster = nullptr) {
         *raster = (metrics.tmPitchAndFamily & (TMPF_TRUETYPE | TMPF_VECTOR)) == 0;
     }
     SelectObject(dc, previous);
-    ReleaseDC(window, dc);
+    DeleteDC(dc);
     return face;
 }
 
@@ -81,12 +81,11 @@ TEST(DialogFont, TemplateFontWhereItDrawsTheTextsElseOneThatDoes) {
     const HFONT buttonFont = FontOf(GetDlgItem(dialog, IDOK));
     ASSERT_NE(templateFont, nullptr);
     bool raster = false;
-    const std::wstring templateFace = DrawnFace(dialog, &raster);
+    const std::wstring templateFace = DrawnFace(templateFont, &raster);
     const bool templateDraws = DrawsCharacters(templateFont, kTexts);
     std::printf("code page %u: the template's font is %ls (%s, %s); the controls draw with %ls\n",
                 GetACP(), templateFace.c_str(), raster ? "raster" : "outline",
-                templateDraws ? "draws the texts" : "draws boxes",
-                DrawnFace(GetDlgItem(dialog, IDOK)).c_str());
+                templateDraws ? "draws the texts" : "draws boxes", DrawnFace(buttonFont).c_str());
     if (GetACP() != 932) {
         // As on an English Windows: the prefix has Wine's raster System font (vgasys.fon).
         EXPECT_TRUE(raster) << "the template's System is not the raster font here";
@@ -102,6 +101,17 @@ TEST(DialogFont, TemplateFontWhereItDrawsTheTextsElseOneThatDoes) {
     }
     if (!templateDraws) {
         EXPECT_TRUE(DrawsCharacters(buttonFont, kTexts)) << "the controls' font draws boxes";
+        // The message font first, wherever it draws the texts: a font by character set only
+        // where it does not.
+        NONCLIENTMETRICSW metrics = {};
+        metrics.cbSize = sizeof(metrics);
+        ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+        const HFONT message = CreateFontIndirectW(&metrics.lfMessageFont);
+        if (DrawsCharacters(message, kTexts)) {
+            EXPECT_EQ(DrawnFace(buttonFont), DrawnFace(message))
+                << "the message font draws the texts, but the controls were not given it";
+        }
+        DeleteObject(message);
     }
     DestroyWindow(dialog);
     if (!templateDraws) {
