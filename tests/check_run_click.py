@@ -3,8 +3,9 @@
 a signal, a second command, a setting of the shell) and what must follow. Typed by relative path
 in a fresh copy of the source whose path holds Japanese, spaces, a quote, a backtick, $, &, :,
 parentheses, ! and %, longer than a Windows program's MAX_PATH, on a machine without a display,
-with a TMPDIR and a CDPATH of the caller's. After every case nothing of the command runs on, and
-this /tmp (the machine's, as the commands see it) holds nothing new.
+with a TMPDIR and a CDPATH of the caller's and a HOME that does not exist. After every case
+nothing of the command runs on, this /tmp (the machine's, as the commands see it) holds nothing
+new, and HOME is still not there.
 
 Usage: check_run_click.py SOURCE_DIR
 """
@@ -213,6 +214,11 @@ def noexec_folder(folder):  # a tmpfs with the scripts, mounted noexec (remounte
     shutil.copytree(source / 'scripts', folder / 'scripts')
 
 
+def noexec_below(folder):
+    noexec_folder(folder.parent)
+    shutil.copytree(source / 'scripts', folder / 'scripts')
+
+
 def read_only_folder(folder):
     noexec_folder(folder)
     subprocess.run(['mount', '-o', 'remount,ro,exec', folder], check=True)
@@ -234,9 +240,10 @@ def fake_debian(fakes):
     shutil.copy('/bin/dash', skeleton / 'bin' / 'sh')
     (skeleton / 'etc' / 'debian_version').write_text('stand-in\n')
     stand_in(skeleton / 'usr' / 'bin', 'env', 'while [ "$1" != bash ]; do\n'
-             '    case "$1" in http_proxy=?*) proxy="${1#*=}" ;; esac && shift\ndone\n'
+             '    case "$1" in http_proxy=?*) proxy="${1#*=}" ;;\n'
+             '    METRONOME_BUILD_ON_MACHINE=*) machine="${1#*=}" ;; esac && shift\ndone\n'
              'folder="${2%/scripts/*}" && read -r git <"$folder/.git"\n'
-             ': >"$folder/build/written-in-root" && [ -f "${git#gitdir: }/HEAD" ] &&\n'
+             'echo "$machine" >"$folder/build/written-in-root" && [ -f "${git#gitdir: }/HEAD" ] &&\n'
              'echo "in the root: build/ and the git directory in view, proxy ${proxy:-none}"\n')
     env = stand_in(fakes / 'debian', 'python3', 'cat >/dev/null\n[ -n "$FAKE_RELEASED" ] || '
                    '{ echo "URLError: no network" >&2; exit 1; }\necho "Date: $FAKE_RELEASED"\n')
@@ -274,8 +281,11 @@ def made_for_its_owner(release):
         build = folder / 'build'
         (build / f'debian-{release}' / 'root' / 'first').touch()
         owners = {os.stat(build).st_uid, os.stat(build / 'command.lock').st_uid}
-        if not (build / f'debian-{release}' / 'build' / 'written-in-root').exists():
+        written = build / f'debian-{release}' / 'build' / 'written-in-root'
+        if not written.exists():
             return "what the command wrote in its build/ is not in the root's build/"
+        if written.read_text().strip() != str(written.parent.resolve()):
+            return f'the root names its build/ on the machine {written.read_text()!r}'
         if 'proxy.invalid' not in (build / 'debootstrap-calls').read_text():
             return 'debootstrap did not go through the proxy'
         return owners != {65534} and f'build/ and its lock owned by {owners}, not the folder owner'
@@ -330,6 +340,11 @@ def cases(temp, fakes):
                 return f'the lists not fetched twice: {calls}'
             return installs != target and f'installed as {installs}, not {target}'
         return check
+
+    def installed_once(folder):  # the second command typed meanwhile was refused before it
+        calls = (fakes / 'apt.log').read_text().splitlines()
+        (fakes / 'apt.log').unlink()
+        return sum(' install ' in f' {c} ' for c in calls) != 1 and f'apt-get called: {calls}'
     bullseye = fakes / 'os-release'
     bullseye.write_text('PRETTY_NAME="Debian GNU/Linux 11 (bullseye)"\nID=debian\nVERSION_ID=11\n')
     bare, plain = Path(temp) / 'bare', fakes / 'plain'
@@ -372,6 +387,8 @@ def cases(temp, fakes):
                  str(bullseye)]),
         Case('a folder mounted noexec', ['scripts/fuzz.sh'], 2, 'mounted noexec',
              folder=Path(temp) / 'noexec', setup=noexec_folder, unless=not_root),
+        Case('a folder one level below a noexec mount', ['scripts/fuzz.sh'], 2, 'mounted noexec',
+             folder=Path(temp) / 'noexec-above' / 'below', setup=noexec_below, unless=not_root),
         Case('a folder mounted read-only', ['scripts/fuzz.sh'], 1, 'no build/ can be made here',
              folder=Path(temp) / 'read-only', setup=read_only_folder, unless=not_root),
         Case('env -i fuzz.sh --seconds 1', ['scripts/fuzz.sh', '--seconds', '1'], 0,
@@ -410,7 +427,7 @@ def cases(temp, fakes):
         Case('test.sh -N as a container\'s first process, fluidsynth missing', listing, 0,
              'Dialog.NoNoteAfterTheStopPress', env=missing, wait_for='installing fluidsynth',
              action=('second', None), before=['unshare', '--pid', '--fork', '--mount-proc'],
-             unless=not_root),
+             unless=not_root, then=installed_once),
         Case('test.sh -N, fluidsynth missing, a list failing: the release\'s own versions',
              listing, 0, f"installing {codename}'s own versions", env=dict(mid_sync,
              FAKE_PAIRS='targeted'), unless=not_root, then=installed_as([
@@ -490,12 +507,17 @@ def refused(temp):
     return ''
 
 
-def by_hand(copy, env):
-    """ctest typed by hand, outside any command: the tests that need no Wine pass, each other
-    fails with the sentence naming the command."""
-    hand = subprocess.run(['ctest', '--preset', 'windows', '-R',
-                           'executable_contents|Dialog.OpensWithDefaults'], cwd=copy, env=env,
-                          capture_output=True, text=True, timeout=120)
+def by_hand(copy, env, temp):
+    """ctest typed by hand, outside any command, with a /tmp of its own where no command left its
+    mark: the tests that need no Wine pass, each other fails with the sentence naming the
+    command."""
+    # The copy, in this /tmp, bound back into the new one from a descriptor opened before.
+    own_tmp = ['unshare', '--mount', 'sh', '-c', 'exec 3<"$0" && mount -t tmpfs tmpfs /tmp && '
+               'mkdir -p "$0" && mount --bind --no-canonicalize "/proc/$$/fd/3" "$0" && '
+               'exec "$@" 3<&-', temp]
+    hand = subprocess.run([*(own_tmp if os.getuid() == 0 else []), 'ctest', '--preset', 'windows',
+                           '-R', 'executable_contents|Dialog.OpensWithDefaults'], cwd=copy,
+                          env=env, capture_output=True, text=True, timeout=120)
     print(f'ctest by hand: {hand.returncode}: {hand.stdout.strip().splitlines()[-1:]}')
     if hand.stdout.count(' Passed ') != 1 or 'wine-session: Wine runs only inside a command ' \
             'of this folder' not in hand.stdout:
@@ -521,6 +543,9 @@ def main():
         (decoy / 'scripts' / 'lib').mkdir(parents=True)
         env['CDPATH'] = f'{decoy}:.'
         fakes = Path(tempfile.mkdtemp(prefix='metronome-stand-ins-', dir='/var/tmp'))
+        # What makes it wrote outside the folder; in view of the commands, which hide this /tmp.
+        home = fakes / 'a home that is not there'
+        env['HOME'] = str(home)
         faults = [refused(temp)]
         try:
             ours = set(os.listdir('/tmp'))
@@ -531,10 +556,13 @@ def main():
                 faults.append(play(case, copy, env))
                 new = set(os.listdir('/tmp')) - ours
                 faults.append(new and f'{case.what} left in /tmp: {sorted(new)}')
+                if home.exists():
+                    faults.append(f'{case.what} wrote in HOME: {sorted(map(str, home.rglob("*")))}')
+                    shutil.rmtree(home)
                 ours |= new
-            faults.append(by_hand(copy, env))
+            faults.append(by_hand(copy, env, temp))
         finally:
-            for mounted in ('noexec', 'read-only'):
+            for mounted in ('noexec', 'noexec-above', 'read-only'):
                 subprocess.run(['umount', Path(temp) / mounted], capture_output=True)
             shutil.rmtree(fakes)
     faults = [f for f in faults if f]
