@@ -8,19 +8,18 @@
 # mix into it. Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-session="$here/wine-session.sh"
+# The recorder behind the MIDI mapper, no sound card, a private display.
+session=("$here/wine-session.sh" --midi recorder --quiet-alsa)
 exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
 log="$work/click.log"
-export METRONOME_MIDI=recorder METRONOME_QUIET_ALSA=1
-export METRONOME_MIDI_LOG="Z:${log//\//\\}"
-unset METRONOME_USE_DISPLAY
+export METRONOME_MIDI_LOG="Z:${log//\//\\}" # where the recorder writes, as Windows names it
 : "${METRONOME_PYTHON:?set by the run command}"
 
-display="$("$session" prepare)"
+display="$("${session[@]}" prepare)"
 # Wine's complaints about the missing sound device go to a log, not to the user.
-"$session" run "$exe" 2>"$work/wine.log" &
+"${session[@]}" run "$exe" 2>"$work/wine.log" &
 program=$!
-"$session" wait-window
+"${session[@]}" wait-window
 # 開始: the button has the focus. The program opens its MIDI output as it starts; should the key
 # have been lost on its way through the virtual desktop, it is pressed once more.
 for _ in 1 2; do

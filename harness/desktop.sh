@@ -8,13 +8,13 @@
 # Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-session="$here/wine-session.sh"
+# Wine's own MIDI mapper, to the synthesiser the registry names; the user's display.
+session=("$here/wine-session.sh" --midi system --desktop)
 exe="$1" seconds="$2" port="$3" work="$4"
 python="${METRONOME_PYTHON:?set by the run command}"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$("$python" "$here/click_audio.py" soundfont)"
 # Whatever this starts, the synthesiser included, ends with the run command's namespace.
-export METRONOME_MIDI=system METRONOME_USE_DISPLAY=1
 
 # The first port of a synthesiser (or the one asked for): "address, client, port, Wine's name".
 find_port() { "$python" "$here/midi_port.py" "$@"; }
@@ -62,11 +62,11 @@ fi
 IFS=$'\t' read -r address client port_name wine_name <<<"$found"
 # Wine's MIDI mapper sends to the output the registry names, not to the first one it finds.
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Multimedia\MIDIMap'
-"$session" run reg add "$key" /v UseScheme /t REG_DWORD /d 0 /f >/dev/null 2>&1
-"$session" run reg add "$key" /v CurrentInstrument /d "$wine_name" /f >/dev/null 2>&1
-"$session" run reg add "$key" /v szPname /d "$wine_name" /f >/dev/null 2>&1
+"${session[@]}" run reg add "$key" /v UseScheme /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"${session[@]}" run reg add "$key" /v CurrentInstrument /d "$wine_name" /f >/dev/null 2>&1
+"${session[@]}" run reg add "$key" /v szPname /d "$wine_name" /f >/dev/null 2>&1
 echo "run: the click goes to $client, port $address '$port_name' ($where)"
-"$session" run "$exe" &
+"${session[@]}" run "$exe" &
 program=$!
 # When the time is up the prefix's server ends the program, and the session still passes on what
 # it wrote. A program that ends by itself, or fails to start, gives the run its status.

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # The one way into Wine: a prefix, its persistent wineserver and, unless a real display is wanted,
 # a private Xvfb display, for tests, benchmark, stress runs and the run command.
-#   wine-session.sh [--build DIR] run PROGRAM [ARGS...]  prepares what is missing, then runs
-#   wine-session.sh [--build DIR] prepare | wait-window  prints the display | awaits a window
-# Only inside one of this folder's commands, whose end ends the session
-# and whose server no other sees; as they run one at a time, a prefix has one session.
-# --build DIR: DIR/wineprefix, with the recorder, no sound card and a private display, as the
-# tests use it; otherwise WINEPREFIX. From the environment: METRONOME_MIDI (behind the MIDI
-# mapper: recorder, harness/midimap.cpp, the default with --build; none; system, Wine's own),
-# METRONOME_WOW64=1 (a 64-bit prefix, DIR/wineprefix-wow64), METRONOME_PLAIN_PREFIX=1 (a prefix
-# as wineboot makes it, DIR/wineprefix-plain[-wow64]), METRONOME_USE_DISPLAY=1 (the
-# caller's DISPLAY), METRONOME_QUIET_ALSA=1 (no sound card), METRONOME_DLLOVERRIDES, METRONOME_LANG.
+#   wine-session.sh [OPTION...] run PROGRAM [ARGS...]  prepares what is missing, then runs
+#   wine-session.sh [OPTION...] prepare | wait-window  prints the display | awaits a window
+# Only inside one of this folder's commands, whose end ends the session and whose server no other
+# sees; as they run one at a time, a prefix has one session. The options say which session:
+#   --build DIR     the tests' prefix, DIR/wineprefix, with the recorder, no sound card and a
+#                   private display; without it, the prefix WINEPREFIX names
+#   --wow64         a 64-bit prefix (with --build, DIR/wineprefix-wow64), where the program runs
+#                   under WoW64 as on every Windows 11
+#   --plain         with --build: a prefix as wineboot makes it, DIR/wineprefix-plain[-wow64]
+#   --midi recorder|none|system
+#                   behind the MIDI mapper: the recorder (harness/midimap.cpp; the default with
+#                   --build), no MIDI output at all, or Wine's own (the default without)
+#   --dlls OVERRIDES  more for WINEDLLOVERRIDES (midimap,winmm=n,b)
+#   --lang LOCALE   PROGRAM run as on a Windows of that language (en_US.UTF-8); else Japanese
+#   --desktop       the caller's DISPLAY, where there is one, not a private display
+#   --quiet-alsa    no sound card: ALSA, which has none, not heard complaining
 set -euo pipefail
 unset CDPATH # cd would print what it finds through it, and $(cd ...) take that too
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
@@ -24,19 +30,31 @@ if [ "$(cat /tmp/metronome-command 2>/dev/null)" != "$root"$'\n'"$namespaces" ];
     exit 2
 fi
 usage() {
-    echo "usage: wine-session.sh [--build DIR] run PROGRAM [ARGS...] | prepare | wait-window" >&2
+    echo "usage: wine-session.sh [--build DIR] [--wow64] [--plain] [--midi recorder|none|system]" \
+        "[--dlls OVERRIDES] [--lang LOCALE] [--desktop] [--quiet-alsa]" \
+        "run PROGRAM [ARGS...] | prepare | wait-window" >&2
     exit 2
 }
-build="$root/build/windows"
-if [ "${1:-}" = --build ]; then
-    [ $# -ge 2 ] || usage
-    build="$(cd "$2" && pwd -P)"
-    export WINEPREFIX="$build/wineprefix" METRONOME_QUIET_ALSA=1
-    export METRONOME_MIDI="${METRONOME_MIDI:-recorder}"
-    if [ "${METRONOME_PLAIN_PREFIX:-0}" = 1 ]; then WINEPREFIX="$WINEPREFIX-plain"; fi
-    if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEPREFIX="$WINEPREFIX-wow64"; fi
-    unset METRONOME_USE_DISPLAY
-    shift 2
+build="$root/build/windows" tests=0 wow64=0 plain=0 midi="" dlls="" lang="" desktop=0 quiet=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --build) [ $# -ge 2 ] || usage && build="$(cd "$2" && pwd -P)" tests=1 && shift ;;
+    --midi) [[ "${2:-}" =~ ^(recorder|none|system)$ ]] || usage && midi="$2" && shift ;;
+    --dlls) [ $# -ge 2 ] || usage && dlls="$2" && shift ;;
+    --lang) [ $# -ge 2 ] || usage && lang="$2" && shift ;;
+    --wow64) wow64=1 ;;
+    --plain) plain=1 ;;
+    --desktop) desktop=1 ;;
+    --quiet-alsa) quiet=1 ;;
+    *) break ;;
+    esac
+    shift
+done
+if [ "$tests" = 1 ]; then
+    export WINEPREFIX="$build/wineprefix"
+    quiet=1 desktop=0 midi="${midi:-recorder}"
+    if [ "$plain" = 1 ]; then WINEPREFIX="$WINEPREFIX-plain"; fi
+    if [ "$wow64" = 1 ]; then WINEPREFIX="$WINEPREFIX-wow64"; fi
 fi
 : "${WINEPREFIX:?WINEPREFIX must be set}"
 # The session's own files, in the namespace's /tmp: gone with it.
@@ -52,27 +70,25 @@ export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOM
 unset TMPDIR
 # A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
 export WINEDEBUG=-all WINEARCH=win32
-if [ "${METRONOME_WOW64:-0}" = 1 ]; then WINEARCH=win64; fi
-# A Japanese system, whose texts render only in a Japanese locale (the commands make it);
-# METRONOME_LANG runs programs as on a Windows of another language (en_US.UTF-8).
+if [ "$wow64" = 1 ]; then WINEARCH=win64; fi
+# A Japanese system, whose texts render only in a Japanese locale (the commands make it); --lang
+# runs the program as on a Windows of another language.
 export LANG=ja_JP.UTF-8
 unset LC_ALL
 # Without its ALSA driver winmm installs no MIDI mapper at all: the program's no-output case.
-case "${METRONOME_MIDI:=system}" in
-recorder) midi=midimap=n ;; none) midi=winealsa.drv=d ;; system) midi="" ;;
-*) echo "wine-session: METRONOME_MIDI is recorder, none or system, not '$METRONOME_MIDI'" >&2
-    exit 2 ;;
+case "${midi:=system}" in
+recorder) overrides=";midimap=n" ;; none) overrides=";winealsa.drv=d" ;; system) overrides="" ;;
 esac
-midi="${midi:+;$midi}${METRONOME_DLLOVERRIDES:+;$METRONOME_DLLOVERRIDES}"
+overrides+="${dlls:+;$dlls}"
 # Not winemenubuilder either: a program's menu entries and file types are the user's desktop's.
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=$midi"
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=$overrides"
 # Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
-if [ "${METRONOME_QUIET_ALSA:-0}" = 1 ]; then
+if [ "$quiet" = 1 ]; then
     cp "$here/alsa-null.conf" "$state/alsa.conf"
     export ALSA_CONFIG_PATH="$state/alsa.conf"
 fi
 
-own_display() { [ "${METRONOME_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; }
+own_display() { [ "$desktop" != 1 ] || [ -z "${DISPLAY:-}" ]; }
 
 # start_display: a private Xvfb, living as long as the namespace, on a display it picks itself and
 # names once it takes clients (-displayfd), within 10 s; exports DISPLAY. Its one socket is the
@@ -137,7 +153,7 @@ make_prefix() {
     setup wineboot -i
     setup timeout 120 wineserver -w
     # A plain prefix stays as wineboot made it, as a user's is: no font or setting added.
-    if [ "${METRONOME_PLAIN_PREFIX:-0}" != 1 ]; then customise_prefix; fi
+    if [ "$plain" != 1 ]; then customise_prefix; fi
     # Ended with the registry on disk: its service manager leaves COM's RpcSs unstartable, and
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
     wineserver -k >>"$state/setup.log" 2>&1 8>&- || true # none left to end is as good
@@ -161,7 +177,7 @@ prepare() {
     # midimap=n takes this file. Renamed into place: a program that maps the old one keeps it.
     local system="$WINEPREFIX/drive_c/windows/system32"
     if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
-    if [ "$METRONOME_MIDI" = recorder ] &&
+    if [ "$midi" = recorder ] &&
         ! cmp -s "$build/harness/midimap.dll" "$system/midimap.dll"; then
         cp "$build/harness/midimap.dll" "$system/midimap.new"
         mv -f "$system/midimap.new" "$system/midimap.dll"
@@ -192,7 +208,7 @@ wait-window)
 run)
     [ $# -ge 2 ] || usage
     prepare
-    LANG="${METRONOME_LANG:-$LANG}" program="$2"
+    LANG="${lang:-$LANG}" program="$2"
     shift 2
     if [[ "$program" == "$root/"* ]]; then program="$short/${program#"$root/"}"; fi
     if [[ "$PWD/" == "$root/"* ]]; then cd "$short/${PWD#"$root"}"; fi

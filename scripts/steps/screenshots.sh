@@ -5,9 +5,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 ready windows metronome >/dev/null
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
-export WINEPREFIX="$root/build/wine-screenshots" METRONOME_MIDI=none METRONOME_QUIET_ALSA=1
-unset METRONOME_USE_DISPLAY
-display="$("$session" prepare)"
+export WINEPREFIX="$root/build/wine-screenshots"
+pictures=("$session" --midi none --quiet-alsa)
+display="$("${pictures[@]}" prepare)"
 media=docs/media
 mkdir -p "$media"
 
@@ -21,9 +21,9 @@ shot() { # shot NAME: the dialog and what is around it, cropped from the virtual
 }
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
-"$session" run "$root/build/windows/metronome.exe" &
+"${pictures[@]}" run "$root/build/windows/metronome.exe" &
 program=$!
-"$session" wait-window
+"${pictures[@]}" wait-window
 shot idle
 # The title bar with the program's icon, four times larger.
 convert "$media/idle.png" -crop 250x24+73+37 +repage -scale 400% "${png[@]}" "$media/titlebar.png"
@@ -38,9 +38,9 @@ keys Return Escape
 wait "$program"
 
 # The same program on a Windows whose language is English.
-METRONOME_LANG=en_US.UTF-8 "$session" run "$root/build/windows/metronome.exe" &
+"${pictures[@]}" --lang en_US.UTF-8 run "$root/build/windows/metronome.exe" &
 program=$!
-"$session" wait-window
+"${pictures[@]}" wait-window
 shot idle-english
 keys Escape
 wait "$program"
