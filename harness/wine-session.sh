@@ -65,9 +65,6 @@ mkdir -p "$state"
 # outside the folder is written, whatever HOME is, or is not.
 export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOME="$state/cache"
 
-# Debian 13's Wine 10 crashes at start (free(): invalid pointer) whenever TMPDIR is set, to any
-# value or none; TMP and TEMP it takes. The session's /tmp is the namespace's own anyway.
-unset TMPDIR
 # A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
 export WINEDEBUG=-all WINEARCH=win32
 if [ "$wow64" = 1 ]; then WINEARCH=win64; fi
@@ -88,7 +85,7 @@ if [ "$quiet" = 1 ]; then
     export ALSA_CONFIG_PATH="$state/alsa.conf"
 fi
 
-own_display() { [ "$desktop" != 1 ] || [ -z "${DISPLAY:-}" ]; }
+display_is_private() { [ "$desktop" != 1 ] || [ -z "${DISPLAY:-}" ]; }
 
 # start_display: a private Xvfb, living as long as the namespace, on a display it picks itself and
 # names once it takes clients (-displayfd), within 10 s; exports DISPLAY. Its one socket is the
@@ -116,7 +113,7 @@ setup() {
 customise_prefix() {
     # A crash must fail the test, not wait on a dialog.
     setup wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-    if own_display; then
+    if display_is_private; then
         # No window manager on a private display: a Wine virtual desktop draws the captions.
         setup wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         setup wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
@@ -161,14 +158,16 @@ make_prefix() {
     echo "$version" >"$made"
 }
 
-# prepare: the namespace's session of the prefix, started once (two callers, one at a time, by
-# the lock on fd 8, which what it starts must not hold; the command's, on fd 9, they all hold):
-# display, prefix and persistent server; DISPLAY exported. The recorder, whenever it is asked for.
+# prepare: the prefix's session in this namespace, started by its first caller: the display,
+# the prefix (made if need be) and its persistent wineserver; DISPLAY exported. Two callers at
+# once (tests side by side) take turns by a lock of the session's own, on fd 8, which nothing
+# they start keeps open. (The command's lock, fd 9, is another: every process of the command
+# holds that one.) The recorder is put in place whenever a caller asks for it.
 prepare() {
     exec 8>"$state/lock"
     flock 8
     if [ ! -f "$state/display" ]; then
-        if own_display; then start_display; fi
+        if display_is_private; then start_display; fi
         if [ "$(cat "$made" 2>/dev/null)" != "$version" ]; then make_prefix; fi
         setup wineserver -p
         echo "${DISPLAY:-}" >"$state/display"

@@ -9,18 +9,14 @@
 # minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh --seconds 600 1000.
 # BENCH_NAME (default "benchmark") names the report and its recordings in build/.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
+# shellcheck source=scripts/lib/arguments.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
 publish=0 load=0 seconds=30 tempi=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --load) load=1 ;;
     --publish) publish=1 ;;
-    --seconds)
-        [ $# -ge 2 ] || usage_error "--seconds needs a value"
-        seconds="$2" # given empty, it is refused, not taken for the default
-        shift
-        ;;
+    --seconds) seconds_value "$@" && shift ;;
     *)
         if ! [[ "$1" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$1" -gt 1000 ]; then
             usage_error "a tempo is 1 to 1000, not '$1'"
@@ -30,7 +26,6 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-check_seconds "$seconds"
 [ "${#tempi[@]}" -gt 0 ] || tempi=(1000 120 90)
 name="${BENCH_NAME:-benchmark}"
 [[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"

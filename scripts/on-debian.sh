@@ -9,8 +9,8 @@
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # Its own help only before the command's name: what follows is the command's to answer.
-# shellcheck source=scripts/lib/start.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh" "${@:1:2}"
+# shellcheck source=scripts/lib/arguments.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh" "${@:1:2}"
 usage="usage: on-debian.sh 12|13 COMMAND [ARGUMENTS...]"
 [ $# -ge 2 ] || usage_error "$usage"
 case "$1" in

@@ -14,34 +14,34 @@
 # program really sent (build/run-click.log), recorded by the test MIDI mapper and rendered by the
 # same synthesiser.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
+# shellcheck source=scripts/lib/arguments.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
 usage="usage: run.sh [--seconds N] [--port PORT] [--demo]"
 seconds="" port="" demo=0
 while [ $# -gt 0 ]; do
     case "$1" in
-    --seconds | --port)
-        if [ $# -lt 2 ] || [ -z "$2" ]; then usage_error "$1 needs a value ($usage)"; fi
-        if [ "$1" = --seconds ]; then seconds="$2"; else port="$2"; fi
-        shift 2
+    --seconds) seconds_value "$@" && shift 2 ;;
+    --port)
+        if [ $# -lt 2 ] || [ -z "$2" ]; then usage_error "--port needs a value ($usage)"; fi
+        port="$2" && shift 2
         ;;
     --demo) demo=1 && shift ;;
     *) usage_error "unknown argument '$1' ($usage)" ;;
     esac
 done
-if [ -n "$seconds" ]; then check_seconds "$seconds"; fi
 if [ "$demo" = 1 ] && [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop, --demo records it instead: give one"
 fi
-# A desktop: an X display and an ALSA sequencer. Its socket and key, where they lie in the
-# machine's /tmp, stay in view in the command's own.
+# A desktop: an X display and an ALSA sequencer. The command has a /tmp of its own, which hides
+# the machine's: the display's socket folder, /tmp/.X11-unix, and its key (XAUTHORITY), where
+# that lies in /tmp, are bound into the command's /tmp so that the program reaches the display.
 mode=demo
 if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
-keep=()
-if [ "$mode" = desktop ]; then keep=(/tmp/.X11-unix "${XAUTHORITY:-}"); fi
+in_view=()
+if [ "$mode" = desktop ]; then in_view=(/tmp/.X11-unix "${XAUTHORITY:-}"); fi
 no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
 no_desktop+=" is none here; leave out --port to demonstrate the program"
 if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi
 
 # METRONOME_MIDI_PORT stands for --port, where --port means something.
-hand_over "${keep[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"
+hand_over "${in_view[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"

@@ -9,8 +9,8 @@
 #                                -N lists them, without building
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
+# shellcheck source=scripts/lib/arguments.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
 # ctest's arguments, judged here: ctest ignores a word it does not know, and a filter without its
 # value, and would run every test and pass. Those that choose, show or pace the tests.
 valued='-R|-E|-L|-LE|-FA|-FS|-FC|-I|-j|-C|-O|--tests-regex|--exclude-regex|--label-regex|'

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A command of this folder, from its hand-over to its end; each file plays one role, once:
-#   scripts/NAME.sh            typed: help and arguments (scripts/lib/start.sh), then exec's
+#   scripts/NAME.sh            typed: help and arguments (scripts/lib/arguments.sh), then exec's
 #    └ scripts/lib/command.sh  this file: checks the folder, takes its lock, installs with sudo,
 #      │                       starts the namespace and answers signals
 #      └ unshare               PID and mount (and user) namespaces, under a parent-death signal
@@ -8,7 +8,7 @@
 #          └ scripts/steps/NAME.sh  the command's work (scripts/lib/steps.sh)
 # Every process holds the folder's lock (flock, fd 9), which the kernel frees with the last. Ctrl+C,
 # Ctrl+\, SIGTERM or SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
-#   command.sh NAME [KEPT_PATH...] -- [ARGS...]
+#   command.sh NAME [IN_VIEW_PATH...] -- [ARGS...]
 set -euo pipefail
 name="$1"
 shift
@@ -81,21 +81,23 @@ flock -n 9 || fail 1 "this folder's $(head -n 1 build/command.lock) command is r
     "a time (build/command.lock)"
 echo "$name" >"/proc/$$/fd/9"
 
-# sudo may ask for a password, which it can only out here (what apt starts does not hold the
-# lock); root installs in the namespace, where the install ends with the command.
-if [ "$(id -u)" = 0 ]; then install=yes; else install=no && bash scripts/install-deps.sh 9>&-; fi
+# Root installs inside the namespace, where the install ends with the command. A user installs
+# here, through sudo, which may ask for a password only out here; apt, once started, does not
+# hold the lock and is left to finish if the command is killed (cut short, dpkg is left half done).
+install_inside=yes
+if [ "$(id -u)" != 0 ]; then install_inside=no && bash scripts/install-deps.sh 9>&-; fi
 
 # util-linux 2.38's unshare says a process 1 killed by SIGKILL is its own failure ("sigprocmask
 # unblock failed", exit 1): its stderr alone goes through a filter (fd 6) whose status tells;
 # process 1 takes the command's back from fd 8. In the background it would ignore SIGINT, SIGQUIT.
 exec 6> >(sed -u '/sigprocmask unblock failed/Q9' >&2)
-filter=$! status=0
+stderr_filter=$! status=0
 # This shell's end ends unshare (its parent-death signal), and with it the namespace.
 # shellcheck disable=SC2064 # the status is fixed now
 for signal in INT:130 QUIT:131 TERM:143 HUP:129; do trap "exit ${signal#*:}" "${signal%:*}"; done
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh "$name" "$install" "$@" 8>&2 2>&6 6>&- &
+    bash scripts/lib/init.sh "$name" "$install_inside" "$@" 8>&2 2>&6 6>&- &
 wait $! || status=$?
 exec 6>&-
-wait "$filter" || status=137 # once the filter has said all, and freed the lock
+wait "$stderr_filter" || status=137 # once the filter has said all, and freed the lock
 exit "$status"

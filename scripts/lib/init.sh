@@ -1,29 +1,29 @@
 #!/usr/bin/env bash
 # Process 1 of a command's namespace (drawn in scripts/lib/command.sh): its own /tmp, the mark
 # Wine checks, root's install, then the steps. The kernel ends the namespace with it.
-#   init.sh NAME yes|no(install) [KEPT_PATH...] -- [ARGS...]
+#   init.sh NAME yes|no(install inside: as root) [IN_VIEW_PATH...] -- [ARGS...]
 set -euo pipefail
 exec 2>&8 8>&-
 # The kernel gives process 1 only the signals it handles, and bash handles them only while it
 # waits (run, below), not while a command runs in its foreground.
 # shellcheck disable=SC2064 # the status is fixed now
 for signal in INT:130 QUIT:131 TERM:143 HUP:129; do trap "exit ${signal#*:}" "${signal%:*}"; done
-name="$1" install="$2" keep=() kept=()
+name="$1" install_inside="$2" in_view=() bound=()
 shift 2
-while [ "$1" != -- ]; do keep+=("$1") && shift; done
+while [ "$1" != -- ]; do in_view+=("$1") && shift; done
 shift
 root="$PWD" # command.sh's physical path
 # A tmpfs on /tmp, with what must stay in view there (the folder, a build/ linked into /tmp, a
 # desktop's display) bound back from a descriptor opened before, not resolved again.
-for path in "$root" "$(readlink -f build)" "${keep[@]}"; do
+for path in "$root" "$(readlink -f build)" "${in_view[@]}"; do
     if [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]]; then
         exec {fd}<"$path"
-        kept[fd]="$path"
+        bound[fd]="$path"
     fi
 done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
-for fd in "${!kept[@]}"; do
-    path="${kept[fd]}" && mkdir -p "${path%/*}"
+for fd in "${!bound[@]}"; do
+    path="${bound[fd]}" && mkdir -p "${path%/*}"
     if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
     mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path"
     exec {fd}<&-
@@ -37,5 +37,5 @@ unset TMPDIR
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
 only=() && if [ "$name" = on-debian ]; then only=(--roots); fi # the rest goes into the root
-if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${only[@]}"; fi
+if [ "$install_inside" = yes ]; then run bash scripts/install-deps.sh "${only[@]}"; fi
 run bash "scripts/steps/$name.sh" "$@"

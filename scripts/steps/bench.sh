@@ -5,7 +5,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 publish="$1" passes=(quiet) seconds="$3" name="$4" tempi=("${@:5}")
 if [ "$2" = 1 ]; then passes+=(loaded); fi
-ready windows clock_bench e2e_run midimap
+build_preset windows clock_bench e2e_run midimap
 out="$root/build/$name"
 rm -rf "$out" && mkdir -p "$out"
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c

@@ -4,7 +4,7 @@
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 mode="$1" seconds="$2" port="$3"
-ready windows metronome midimap
+build_preset windows metronome midimap
 # A display that does not answer (xdpyinfo is installed by now) is none.
 if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
     if [ -n "$port" ]; then

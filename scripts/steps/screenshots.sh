@@ -2,7 +2,7 @@
 # screenshots.sh's steps: the program built, run in a virtual display, typed into, photographed.
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-ready windows metronome >/dev/null
+build_preset windows metronome >/dev/null
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
 export WINEPREFIX="$root/build/wine-screenshots"

@@ -2,6 +2,6 @@
 # stress.sh's steps: the dialog tests built, then their stress run for $1 seconds.
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-ready windows dialog_tests
+build_preset windows dialog_tests
 export METRONOME_STRESS_SECONDS="$1"
 windows_session run build/windows/bin/dialog_tests.exe --gtest_filter='ProgramStress.*'

@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 # configured where ctest but lists them (-N): CTest reads the Windows tests from their sources.
 test_preset() {
     if ! [[ " ${*:2} " =~ \ (-N|--show-only[=a-z-]*)\  ]]; then
-        ready "$1"
+        build_preset "$1"
         ctest --preset "$@"
         return
     fi

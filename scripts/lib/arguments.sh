@@ -17,13 +17,18 @@ done
 usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
 check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
     usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }
+seconds_value() { # --seconds N ...: N, checked, into $seconds; the caller shifts both
+    [ $# -ge 2 ] || usage_error "--seconds needs a value"
+    check_seconds "$2"
+    seconds="$2"
+}
 seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
-    seconds="$1"
-    if [ $# -eq 3 ] && [ "$2" = --seconds ]; then seconds="$3"
-    elif [ $# -ne 1 ]; then usage_error "usage: $command_name.sh [--seconds N]"; fi
+    seconds="$1" && shift
+    if [ "${1:-}" = --seconds ]; then seconds_value "$@" && shift 2; fi
+    [ $# -eq 0 ] || usage_error "usage: $command_name.sh [--seconds N]"
     check_seconds "$seconds"
 }
-hand_over() { # [KEPT_PATH...] -- [ARGS...]: steps/NAME.sh ARGS, the machine's /tmp paths in view
+hand_over() { # [IN_VIEW_PATH...] -- [ARGS...]: steps/NAME.sh ARGS, the machine's /tmp paths in view
     [ -n "${METRONOME_CHECK_ONLY:-}" ] || exec bash scripts/lib/command.sh "$command_name" "$@"
     exit 0 # the arguments only checked, for on-debian.sh
 }

@@ -7,7 +7,7 @@ with a TMPDIR and a CDPATH of the caller's and a HOME that does not exist. After
 nothing of the command runs on, this /tmp (the machine's, as the commands see it) holds nothing
 new, and HOME is still not there.
 
-Usage: check_run_click.py SOURCE_DIR
+Usage: check_commands.py SOURCE_DIR
 """
 import fcntl
 import os
