@@ -87,14 +87,17 @@ fi
 
 display_is_private() { [ "$desktop" != 1 ] || [ -z "${DISPLAY:-}" ]; }
 
-# start_display: a private Xvfb, living as long as the namespace, on a display it picks itself and
-# names once it takes clients (-displayfd), within 10 s; exports DISPLAY. Its one socket is the
-# file in the namespace's own /tmp: no TCP, and no abstract socket ("local"), which lives in the
-# network namespace the whole machine shares and would let any user's client in.
+# start_display: a private Xvfb, living as long as the namespace, which says its display once it
+# takes clients (-displayfd), within 10 s; exports DISPLAY. Its one socket is the file in the
+# namespace's own /tmp: no TCP, and no abstract socket ("local"), which lives in the network
+# namespace the whole machine shares and would let any user's client in. A server that finds a
+# socket file takes it over, so each session takes a number of its own first (mkdir is atomic):
+# two sessions side by side must not share a display.
 start_display() {
-    local fd number
-    exec {fd}< <(exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -nolisten local \
-        3>&1 </dev/null >/dev/null 2>&1 8>&-)
+    local fd number=0
+    until mkdir "/tmp/metronome-wine/display-$number" 2>/dev/null; do number=$((number + 1)); done
+    exec {fd}< <(exec Xvfb ":$number" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+        -nolisten local 3>&1 </dev/null >/dev/null 2>&1 8>&-)
     read -r -t 10 number <&"$fd" || { echo "wine-session: no Xvfb in 10 s" >&2; return 1; }
     exec {fd}<&-
     export DISPLAY=":$number"
