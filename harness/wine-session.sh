@@ -60,9 +60,11 @@ fi
 # The session's own files, in the namespace's /tmp: gone with it.
 state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
 mkdir -p "$state"
-# Wine's desktop integration and the libraries it loads (PulseAudio's runtime link, fontconfig's
-# cache) write under the user's home: the session's own folders instead, gone with it. Nothing
-# outside the folder is written, whatever HOME is, or is not.
+# Wine's desktop integration (winemenubuilder's menus and file types) and the libraries it loads
+# (PulseAudio's runtime link, fontconfig's cache) write under the user's home: the session's own
+# folders instead, gone with it. Nothing outside the folder is written, whatever HOME is, or is
+# not. (winemenubuilder is not turned off instead: with it disabled, stops of the click took up
+# to 0.7 s on a busy machine, against 0.17 s.)
 export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOME="$state/cache"
 
 # A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
@@ -77,8 +79,7 @@ case "${midi:=system}" in
 recorder) overrides=";midimap=n" ;; none) overrides=";winealsa.drv=d" ;; system) overrides="" ;;
 esac
 overrides+="${dlls:+;$dlls}"
-# Not winemenubuilder either: a program's menu entries and file types are the user's desktop's.
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=$overrides"
+export WINEDLLOVERRIDES="mscoree,mshtml=$overrides"
 # Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
 if [ "$quiet" = 1 ]; then
     cp "$here/alsa-null.conf" "$state/alsa.conf"
