@@ -46,6 +46,7 @@ TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
     std::atomic<long long> used{0}; // a starved main thread lets the timer in billions of times
     std::atomic<long> poisonedSeen{0};
     std::atomic<uint32_t> running{1};
+    std::atomic<unsigned> spins{0};
 
     std::thread timer([&] {
         while (!done.load()) {
@@ -66,8 +67,11 @@ TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
         state->count = 0;
         OpenBeatGate(state, &running);
         armed.store(state);
-        for (int spin = 0; spin < round % 64; ++spin) {
-            std::this_thread::yield();
+        // A busy wait of varied length, so the close meets the timer at every point of its
+        // check-in. Not a yield: beside other busy processes each yield can cost a whole time
+        // slice, and twenty thousand rounds of them took minutes.
+        for (int spin = 0; spin < (round % 64) * 16; ++spin) {
+            spins.fetch_add(1, std::memory_order_relaxed);
         }
         CloseBeatGate();
         state->beats = kPoison; // the frame is gone
