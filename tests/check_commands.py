@@ -547,6 +547,9 @@ def main():
         decoy = Path(temp) / 'decoy'  # a CDPATH naming another folder with scripts/ first
         (decoy / 'scripts' / 'lib').mkdir(parents=True)
         env['CDPATH'] = f'{decoy}:.'
+        if not os.path.isdir('/var/tmp'):  # every Debian system has one; a pared image may not
+            os.mkdir('/var/tmp')
+            os.chmod('/var/tmp', 0o1777)
         fakes = Path(tempfile.mkdtemp(prefix='metronome-stand-ins-', dir='/var/tmp'))
         # What makes it wrote outside the folder; in view of the commands, which hide this /tmp.
         home = fakes / 'a home that is not there'
