@@ -12,8 +12,7 @@
 set -euo pipefail
 name="$1"
 shift
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)"
-cd "$root"
+root="$(pwd -P)" # arguments.sh went there, the folder as it physically is
 fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
 # What CMake or Ninja cannot build under, said before anything is written: CMake's list separator,
 # quote, escape, globs and variable references, $(...) (which CMake leaves to Ninja, for which it
@@ -93,8 +92,8 @@ if [ "$(id -u)" != 0 ]; then install_inside=no && bash scripts/install-deps.sh 9
 exec 6> >(sed -u '/sigprocmask unblock failed/Q9' >&2)
 stderr_filter=$! status=0
 # This shell's end ends unshare (its parent-death signal), and with it the namespace.
-# shellcheck disable=SC2064 # the status is fixed now
-for signal in INT:130 QUIT:131 TERM:143 HUP:129; do trap "exit ${signal#*:}" "${signal%:*}"; done
+# shellcheck source=scripts/lib/signals.sh
+source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
     bash scripts/lib/init.sh "$name" "$install_inside" "$@" 8>&2 2>&6 6>&- &
 wait $! || status=$?

@@ -6,13 +6,13 @@ set -euo pipefail
 exec 2>&8 8>&-
 # The kernel gives process 1 only the signals it handles, and bash handles them only while it
 # waits (run, below), not while a command runs in its foreground.
-# shellcheck disable=SC2064 # the status is fixed now
-for signal in INT:130 QUIT:131 TERM:143 HUP:129; do trap "exit ${signal#*:}" "${signal%:*}"; done
+# shellcheck source=scripts/lib/signals.sh
+source scripts/lib/signals.sh
 name="$1" install_inside="$2" in_view=() bound=()
 shift 2
 while [ "$1" != -- ]; do in_view+=("$1") && shift; done
 shift
-root="$PWD" # command.sh's physical path
+root="$PWD" # command.sh's, the folder as it physically is
 # A tmpfs on /tmp, with what must stay in view there (the folder, a build/ linked into /tmp, a
 # desktop's display) bound back from a descriptor opened before, not resolved again.
 for path in "$root" "$(readlink -f build)" "${in_view[@]}"; do
