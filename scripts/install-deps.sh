@@ -6,11 +6,11 @@
 #   install-deps.sh --roots    only what on-debian.sh needs here to make and enter a root of the
 #                              other release, which installs everything else in the root
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-set -euo pipefail
+# shellcheck source=scripts/lib/arguments.sh
+source "$(dirname "$0")/lib/arguments.sh" # strict mode, --help
 case "$*" in
---help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
 --roots | '') ;;
-*) echo "install-deps: unknown argument '$1' (usage: install-deps.sh [--roots])" >&2 && exit 2 ;;
+*) usage_error "unknown argument '$1' (usage: install-deps.sh [--roots])" ;;
 esac
 
 packages=(
