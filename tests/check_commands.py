@@ -381,6 +381,10 @@ def cases(temp, fakes):
              0, 'A longer fuzz run', folder=bare),
         Case('on-debian.sh, this very release', ['scripts/on-debian.sh', this, 'test.sh'], 2,
              f'this machine is Debian {this} already', folder=bare),
+        Case('install-deps.sh, its help', ['scripts/install-deps.sh', '--roots', '-h'], 0,
+             'only what on-debian.sh needs', folder=bare),
+        Case('install-deps.sh, an unknown argument', ['scripts/install-deps.sh', '--all'], 2,
+             "install-deps: unknown argument '--all'", folder=bare),
         Case('install-deps.sh on Debian 11', ['scripts/install-deps.sh'], 2,
              'Debian 12 (bookworm) or Debian 13 (trixie)', folder=bare, unless=not_root, before=[
                  'unshare', '--mount', 'sh', '-c', 'mount --bind "$0" /etc/os-release && exec "$@"',
