@@ -18,6 +18,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 // The clock's calls of winmm and kernel32, recorded as it makes them, through the program's seam
 // of system lookups: each lookup gets a recorder that logs the call and passes it on to the real
@@ -368,32 +369,42 @@ TEST_F(BeatClock, GivesBackWhatItTookInOrderOnEveryPath) {
 }
 
 // Hundreds of starts and stops at the shortest period, stopped at once or after a few ticks.
+// A stop waits for one poll of the running flag and the clean-up. The stops are judged by the
+// ninth in ten, which a longer poll or a stop waiting on a tick would raise in most cycles, and
+// the slowest only loosely: with both cores busy, a lone stop has been seen to wait 400 ms for
+// the scheduler (or the hypervisor) where the others took 110.
 TEST_F(BeatClock, StressStartStopAtTheShortestPeriod) {
     const int kCycles = 300;
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> wait(0, 130);
-    long long slowestStop = 0;
+    std::vector<long long> stops;
     size_t totalNotes = 0;
     const long long began = NowMicroseconds();
     for (int i = 0; i < kCycles; ++i) {
         const DWORD playMs = i % 4 == 0 ? 0 : static_cast<DWORD>(wait(random));
         const ClockRun run = Run(1000, 4, playMs, playMs != 0);
         ASSERT_EQ(run.exitCode, 0u) << "cycle " << i;
-        slowestStop = std::max(slowestStop, run.stopTookUs);
+        stops.push_back(run.stopTookUs);
     }
+    std::sort(stops.begin(), stops.end());
+    const long long ninthInTen = stops[stops.size() * 9 / 10];
+    const long long slowestStop = stops.back();
     const long long tookUs = NowMicroseconds() - began;
     const std::vector<MidiEvent> events = ReadMidiLog(log_);
     size_t sessions = 0;
     EXPECT_EQ(CheckSessions(events, &sessions), "");
     EXPECT_EQ(sessions, static_cast<size_t>(kCycles)) << "every open matched by a close";
     totalNotes = NotesOf(events).size();
-    EXPECT_LT(slowestStop, 400000);
+    EXPECT_LT(ninthInTen, 100000 + 150000) << "one 100 ms poll plus clean-up";
+    EXPECT_LT(slowestStop, 1000000);
     EXPECT_LT(tookUs, 120LL * 1000000) << "bounded total time";
-    std::printf("stress: %d cycles, %zu notes, slowest stop %.1f ms, total %.1f s\n", kCycles,
-                totalNotes, static_cast<double>(slowestStop) / 1000.0,
-                static_cast<double>(tookUs) / 1e6);
+    std::printf("stress: %d cycles, %zu notes, stops: 9 in 10 within %.1f ms, slowest %.1f ms, "
+                "total %.1f s\n",
+                kCycles, totalNotes, static_cast<double>(ninthInTen) / 1000.0,
+                static_cast<double>(slowestStop) / 1000.0, static_cast<double>(tookUs) / 1e6);
     RecordProperty("cycles", kCycles);
     RecordProperty("notes", static_cast<int>(totalNotes));
+    RecordProperty("ninth_in_ten_stop_us", static_cast<int>(ninthInTen));
     RecordProperty("slowest_stop_us", static_cast<int>(slowestStop));
 }
 
