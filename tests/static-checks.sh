@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The static checks: clang-tidy (checks in .clang-tidy) and cppcheck on the program's own
 # sources, as compiled for Windows; the formatting of all C and C++ the project writes
-# (.clang-format); shellcheck on every shell script.
-#   static-checks.sh tidy|cppcheck|format|shellcheck WINDOWS_BUILD_DIR
+# (.clang-format); shellcheck on every shell script; a built build with nothing left to do.
+#   static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -47,8 +47,15 @@ shellcheck)
     shellcheck -x "${files[@]}"
     echo "shellcheck: ${#files[@]} scripts clean"
     ;;
+idle_build)
+    # A step that declares no output (or not the one it makes) runs again at every build: Ninja
+    # explains it as an output that does not exist.
+    explained="$(ninja -C "$build" -n -d explain 2>&1)"
+    if grep "doesn't exist" <<<"$explained"; then exit 1; fi
+    echo "ninja: every step's output is there"
+    ;;
 *)
-    echo "usage: static-checks.sh tidy|cppcheck|format|shellcheck WINDOWS_BUILD_DIR" >&2
+    echo "usage: static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR" >&2
     exit 2
     ;;
 esac
