@@ -37,11 +37,11 @@ fi
 # that lies in /tmp, are bound into the command's /tmp so that the program reaches the display.
 mode=demo
 if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
-in_view=()
-if [ "$mode" = desktop ]; then in_view=(/tmp/.X11-unix "${XAUTHORITY:-}"); fi
+kept=()
+if [ "$mode" = desktop ]; then kept=(--keep-in-tmp /tmp/.X11-unix --keep-in-tmp "${XAUTHORITY:-}"); fi
 no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
 no_desktop+=" is none here; leave out --port to demonstrate the program"
 if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi
 
 # METRONOME_MIDI_PORT stands for --port, where --port means something.
-hand_over "${in_view[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"
+hand_over "${kept[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"

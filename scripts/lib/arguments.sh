@@ -7,7 +7,7 @@ set -euo pipefail
 unset CDPATH
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
-command_name="$(basename "$0" .sh)"
+command_name="$(basename "$0" .sh)" typed=("$@")
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 for argument in "$@"; do # --help, -h, wherever it stands: the command's own header
     [[ "$argument" = --help || "$argument" = -h ]] || continue
@@ -28,7 +28,17 @@ seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, int
     [ $# -eq 0 ] || usage_error "usage: $command_name.sh [--seconds N]"
     check_seconds "$seconds"
 }
-hand_over() { # [IN_VIEW_PATH...] -- [ARGS...]: steps/NAME.sh ARGS, the machine's /tmp paths in view
-    [ -n "${METRONOME_CHECK_ONLY:-}" ] || exec bash scripts/lib/command.sh "$command_name" "$@"
-    exit 0 # the arguments only checked, for on-debian.sh
+hand_over() { # [--keep-in-tmp PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the command's namespace
+    [ -z "${METRONOME_CHECK_ONLY:-}" ] || exit 0 # the arguments only checked, for on-debian.sh
+    # Root's files in another's folder would lock its owner out: on-debian.sh alone gives what it
+    # makes to the owner, and a root of the other release (/.metronome-release) has a build/ of its
+    # own.
+    local owner && owner="$(stat -c %U .)"
+    if [ "$(id -u)" = 0 ] && [ "$owner" != root ] && [ "$command_name" != on-debian ] &&
+        [ ! -e /.metronome-release ]; then
+        echo "$command_name: this folder is $owner's, who could not remove what root made in it:" \
+            "as $owner, type bash scripts/$command_name.sh${typed[*]:+$(printf ' %q' "${typed[@]}")}" >&2
+        exit 1
+    fi
+    exec bash scripts/lib/command.sh --name "$command_name" "$@"
 }

@@ -8,11 +8,14 @@
 #          └ scripts/steps/NAME.sh  the command's work (scripts/lib/steps.sh)
 # Every process holds the folder's lock (flock, fd 9), which the kernel frees with the last. Ctrl+C,
 # Ctrl+\, SIGTERM or SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
-#   command.sh NAME [IN_VIEW_PATH...] -- [ARGS...]
+#   command.sh --name NAME [--keep-in-tmp PATH]... -- [ARGS...]
 set -euo pipefail
-name="$1"
+cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
+root="$PWD" name="" kept=() # kept: init.sh's --keep-in-tmp options, passed on
+while [ "$1" != -- ]; do
+    case "$1" in --name) name="$2" ;; --keep-in-tmp) kept+=("$1" "$2") ;; esac && shift 2
+done
 shift
-root="$(pwd -P)" # arguments.sh went there, the folder as it physically is
 fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
 # What CMake or Ninja cannot build under, said before anything is written: CMake's list separator,
 # quote, escape, globs and variable references, $(...) (which CMake leaves to Ninja, for which it
@@ -48,9 +51,8 @@ fi
 
 # build/: a folder of this user's, or a link to one, which nothing else's is in (but the other
 # release's roots, root's own, and Wine prefixes, whose owner Wine checks). Each way it can fail
-# has a sentence of its own, said before anything is written; root is refused in another's too,
-# whose files it would make that user's commands fail on, as on-debian.sh alone needs: it gives
-# what it makes to the folder's owner.
+# has a sentence of its own, said before anything is written. (on-debian.sh, as root, gives what
+# it makes to the folder's owner.)
 owner() { stat -c %U "$1" 2>/dev/null; }
 if [ -L build ] && ! readlink -f build >/dev/null; then
     fail 1 "build is a link that loops: remove it (rm build) and a build/ is made afresh."
@@ -83,8 +85,8 @@ echo "$name" >"/proc/$$/fd/9"
 # Root installs inside the namespace, where the install ends with the command. A user installs
 # here, through sudo, which may ask for a password only out here; apt, once started, does not
 # hold the lock and is left to finish if the command is killed (cut short, dpkg is left half done).
-install_inside=yes
-if [ "$(id -u)" != 0 ]; then install_inside=no && bash scripts/install-deps.sh 9>&-; fi
+install=(--install)
+if [ "$(id -u)" != 0 ]; then install=() && bash scripts/install-deps.sh 9>&-; fi
 
 # util-linux 2.38's unshare says a process 1 killed by SIGKILL is its own failure ("sigprocmask
 # unblock failed", exit 1): its stderr alone goes through a filter (fd 6) whose status tells;
@@ -95,7 +97,7 @@ stderr_filter=$! status=0
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh "$name" "$install_inside" "$@" 8>&2 2>&6 6>&- &
+    bash scripts/lib/init.sh --name "$name" "${install[@]}" "${kept[@]}" -- "$@" 8>&2 2>&6 6>&- &
 wait $! || status=$?
 exec 6>&-
 wait "$stderr_filter" || status=137 # once the filter has said all, and freed the lock

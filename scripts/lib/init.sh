@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Process 1 of a command's namespace (drawn in scripts/lib/command.sh): its own /tmp, the mark
 # Wine checks, root's install, then the steps. The kernel ends the namespace with it.
-#   init.sh NAME yes|no(install inside: as root) [IN_VIEW_PATH...] -- [ARGS...]
+#   init.sh --name NAME [--install] [--keep-in-tmp PATH]... -- [ARGS...]
+#     --install       root's install, inside the namespace, where it ends with the command
+#     --keep-in-tmp   a path in the machine's /tmp the steps need: a desktop's display
 set -euo pipefail
 exec 2>&8 8>&-
 # The kernel gives process 1 only the signals it handles, and bash handles them only while it
 # waits (run, below), not while a command runs in its foreground.
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
-name="$1" install_inside="$2" in_view=() bound=()
-shift 2
-while [ "$1" != -- ]; do in_view+=("$1") && shift; done
+cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
+root="$PWD" name="" install=no kept=() bound=()
+while [ "$1" != -- ]; do
+    case "$1" in
+    --name) name="$2" && shift ;; --install) install=yes ;; --keep-in-tmp) kept+=("$2") && shift ;;
+    esac
+    shift
+done
 shift
-root="$PWD" # command.sh's, the folder as it physically is
-# A tmpfs on /tmp, with what must stay in view there (the folder, a build/ linked into /tmp, a
-# desktop's display) bound back from a descriptor opened before, not resolved again.
-for path in "$root" "$(readlink -f build)" "${in_view[@]}"; do
+# A tmpfs on /tmp, with what must stay there (the folder, a build/ linked into /tmp, a desktop's
+# display) bound back from a descriptor opened before, not resolved again.
+for path in "$root" "$(readlink -f build)" "${kept[@]}"; do
     if [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]]; then
         exec {fd}<"$path"
         bound[fd]="$path"
@@ -37,5 +43,5 @@ unset TMPDIR
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
 only=() && if [ "$name" = on-debian ]; then only=(--roots); fi # the rest goes into the root
-if [ "$install_inside" = yes ]; then run bash scripts/install-deps.sh "${only[@]}"; fi
+if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${only[@]}"; fi
 run bash "scripts/steps/$name.sh" "$@"

@@ -2,7 +2,7 @@
 # Sourced by every command's steps (scripts/steps/NAME.sh): the folder, builds, the way into Wine.
 set -euo pipefail
 command_name="$(basename "$0" .sh)"
-root="$PWD" # where process 1 runs the steps: the folder as it physically is
+cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." && root="$PWD" # the folder as it physically is
 configure() { # PRESET; a build folder made where the clone stood before it moved, made afresh
     local cache="$root/build/$1/CMakeCache.txt" made
     made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache" 2>/dev/null)" || true
