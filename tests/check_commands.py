@@ -164,6 +164,8 @@ def play(case, folder, env):
     print(f'{case.what}: {status} after {took:.1f} s')
     if status != case.status:
         fault = f'ended with {status}, not {case.status}'
+    elif case.wait_for and acted is None:
+        fault = f'never said "{case.wait_for}", so nothing was done to it'
     elif acted and case.action[1] and took > 3:
         fault = f'took {took:.1f} s to end'
     elif case.says not in text:
@@ -180,16 +182,19 @@ def clicks_as_sent(folder):
     sent = [e[0] / 1000 for e in click_audio.read_log(folder / 'build' / 'run-click.log')
             if e[1] == 'DATA']
     heard = click_audio.onsets(str(folder / 'build' / 'run-click.wav'))
+    # A busy machine may hold Wine's timer back and send two notes at once: one click is heard,
+    # at most one per 50 ms (click_audio.onsets). A note missing from the sound is a fault.
+    apart = [t for i, t in enumerate(sent) if i == 0 or t - sent[i - 1] >= 50]
     gaps = [b - a for a, b in zip(heard, heard[1:])]
-    print(f'  {len(sent)} notes sent, {len(heard)} clicks heard, gaps {gaps}')
+    print(f'  {len(sent)} notes sent, {len(apart)} apart, {len(heard)} clicks heard, gaps {gaps}')
     # 2.5 beats a second for 5 s, the first one period after the start; each gap heard as sent,
     # give or take the 2 ms frames onsets are found in and the renderer's drift. A busy machine
     # may hold Wine's timer back now and then: the median gap only must be 400 (the benchmark
     # measures the timing).
-    if not 10 <= len(sent) <= 14 or len(heard) != len(sent) or \
-            any(abs(h - (t - s)) > 10 for h, t, s in zip(gaps, sent[1:], sent)) or \
+    if not 10 <= len(sent) <= 14 or len(heard) != len(apart) or \
+            any(abs(h - (t - s)) > 10 for h, t, s in zip(gaps, apart[1:], apart)) or \
             abs(statistics.median(gaps) - 400) > 5:
-        return f'{len(sent)} notes sent, {len(heard)} heard, gaps {gaps}'
+        return f'{len(sent)} notes sent, {len(apart)} apart, {len(heard)} heard, gaps {gaps}'
     return ''
 
 
@@ -420,11 +425,22 @@ def cases(temp, fakes):
         Case('run.sh, kill -9 while it plays', run, -9, wait_for='pressed',
              action=('typed', KILL)),
         Case('test.sh -N, a filter of nothing', [*listing, '-R', 'Dailog'], 8, 'no test matches'),
-        # Words ctest would ignore, running every test: refused before anything is written.
+        Case('test.sh --show-only=json-v1, a filter of nothing', ['scripts/test.sh',
+             '--show-only=json-v1', '-R', 'Dailog'], 8, 'no test matches'),
+        # Words ctest would ignore or take otherwise, running every test or a stale one, or
+        # writing outside the folder: refused before anything is written.
         *[Case(f'test.sh {" ".join(words)}', ['scripts/test.sh', *words], 2, says, folder=bare,
                then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder')
-          for words, says in ((['-N', '-R'], '-R needs a value'), (['--bogus'], "'--bogus' is not"),
-                              (['-R=Dialog'], "'-R=Dialog' is not"), (['Dialog'], "'Dialog' is not"))],
+          for words, says in (
+              (['-N', '-R'], "option requires an argument -- 'R'"), (['-R', ''], '-R needs a value'),
+              (['--bogus'], "unrecognized option '--bogus'"), (['Dialog'], "'Dialog' is not"),
+              (['-R=Dialog'], "-R takes its value as the next word"),
+              (['-R', '^BeatPeriodMs', '-E', '-N'], "-E needs a value, and '-N' is an option"),
+              (['--output-log', '-N'], "--output-log needs a value, and '-N' is an option"),
+              (['--output-junit', '/etc/x.xml'], '--output-junit writes a file in this folder'),
+              (['-N', '--output-log', '/tmp/x'], '--output-log writes a file in this folder'),
+              (['--repeat', 'bogus'], "--repeat takes until-fail:N"),
+              (['-R', 'A', '-R', 'B'], '-R is given twice'))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
              wait_for='holding', action=('typed', KILL)),
         # As docker run starts it: it installs, holds the lock meanwhile, and lists the tests.
@@ -440,17 +456,22 @@ def cases(temp, fakes):
         Case('test.sh -N, fluidsynth missing, a list failing, the machine\'s libraries newer',
              listing, 1, f'the package list {codename}-security main i386 did not come, as while '
              'its mirror is mid-sync', env=mid_sync, unless=not_root, then=installed_as([])),
+        # Root is refused in a user's folder, build/ or not, in one sentence, writing nothing.
+        Case('run.sh by root in a user\'s clone, no build/', run, 1, "this folder is nobody's, who "
+             "could not remove what root made in it: as nobody, type bash scripts/run.sh "
+             "--seconds 5", folder=plain, unless=no_users, setup=lambda f: subprocess.run(
+                 ['chown', '-R', '65534:65534', f]), then=lambda f: any(
+                 p.owner() == 'root' for p in f.rglob('*')) and 'root wrote in it'),
         Case('test.sh -N by a user as root of their own user namespace, fluidsynth missing',
              listing, 0, 'install-deps: installing fluidsynth', folder=plain, unless=no_users,
              before=[*nobody, 'unshare', '--user', '--map-root-user'], setup=lambda f: (
                  fakes.chmod(0o755), subprocess.run(['chown', '-R', '65534:65534', f])),
              env=dict(missing, HOME=str(plain))),
-        # build/ and everything in it one user's: root is refused in a user's too, and each
+        # build/ and everything in it one user's: root is refused in a user's folder, and each
         # way build/ cannot serve has its own sentence; nothing is written meanwhile.
-        Case('test.sh -N by root in that user\'s clone', listing, 1,
-             "build/ is nobody's, not root's", folder=plain, unless=no_users,
-             then=lambda f: any(p.owner() == 'root' for p in (f / 'build').rglob('*')) and
-             'root wrote in it'),
+        Case('test.sh -N by root in that user\'s clone, its build/ made', listing, 1,
+             "this folder is nobody's", folder=plain, unless=no_users,
+             then=lambda f: any(p.owner() == 'root' for p in f.rglob('*')) and 'root wrote in it'),
         Case('test.sh -N by the user, a file of root\'s in build/', listing, 1,
              "build/ holds command.lock, which is root's", folder=plain, before=nobody,
              env={'HOME': str(plain)}, unless=no_users,
@@ -467,8 +488,10 @@ def cases(temp, fakes):
               ('build a file', 'build is a file, not a folder',
                lambda f: (f / 'build').unlink() or (f / 'build').write_text('')))],
         # A link in the lock's place is removed, not written through; build/ a link into /tmp.
-        Case('test.sh -N, build/command.lock a link', listing, 0, folder=plain,
-             setup=lambda f: fresh_build(f).joinpath('command.lock').symlink_to(not_the_lock),
+        # The folder root's again.
+        Case('test.sh -N, build/command.lock a link', listing, 0, folder=plain, setup=lambda f: (
+             subprocess.run(['chown', '-R', '0:0', f]),
+             fresh_build(f).joinpath('command.lock').symlink_to(not_the_lock)),
              then=lambda f: not_the_lock.read_text() != 'as it was\n' and 'it wrote through it'),
         Case('test.sh -N, build/ a link into /tmp', listing, 0, folder=plain,
              setup=lambda f: fresh_build(f).rmdir() or (f / 'build').symlink_to(linked)),
@@ -511,15 +534,20 @@ def refused(temp):
     return ''
 
 
+def own_tmp(keep):
+    """What starts a command with a /tmp of its own, keep (where it lies in /tmp) bound back into
+    it from a descriptor opened before."""
+    return ['unshare', '--mount', 'sh', '-c', 'exec 3<"$0" && mount -t tmpfs tmpfs /tmp && '
+            'case "$0" in /tmp/*) mkdir -p "$0" && mount --bind --no-canonicalize "/proc/$$/fd/3" '
+            '"$0" ;; esac && exec "$@" 3<&-', str(keep)]
+
+
 def by_hand(copy, env, temp):
     """ctest typed by hand, outside any command, with a /tmp of its own where no command left its
     mark: the tests that need no Wine pass, each other fails with the sentence naming the
     command."""
-    # The copy, in this /tmp, bound back into the new one from a descriptor opened before.
-    own_tmp = ['unshare', '--mount', 'sh', '-c', 'exec 3<"$0" && mount -t tmpfs tmpfs /tmp && '
-               'mkdir -p "$0" && mount --bind --no-canonicalize "/proc/$$/fd/3" "$0" && '
-               'exec "$@" 3<&-', temp]
-    hand = subprocess.run([*(own_tmp if os.getuid() == 0 else []), 'ctest', '--preset', 'windows',
+    hand = subprocess.run([*(own_tmp(temp) if os.getuid() == 0 else []), 'ctest', '--preset',
+                           'windows',
                            '-R', 'executable_contents|Dialog.OpensWithDefaults'], cwd=copy,
                           env=env, capture_output=True, text=True, timeout=120)
     print(f'ctest by hand: {hand.returncode}: {hand.stdout.strip().splitlines()[-1:]}')
@@ -535,11 +563,11 @@ def by_hand(copy, env, temp):
 
 
 def main():
-    # In a /tmp of its own where it may make one (root, as in every command): the Wine tests that
-    # run beside it make their sessions in the command's /tmp, which it checks its own leave bare.
+    # In a /tmp of its own where it may make one (root, as in every command), the source kept in
+    # view (a clone in /tmp): the Wine tests that run beside it make their sessions in the
+    # command's /tmp, which it checks its own leave bare.
     if os.getuid() == 0 and sys.argv[2:] != ['--own-tmp']:
-        os.execvp('unshare', ['unshare', '--mount', 'sh', '-c', 'mount -t tmpfs tmpfs /tmp && '
-                              'exec "$@"', 'sh', sys.executable, __file__, sys.argv[1], '--own-tmp'])
+        os.execvp('unshare', [*own_tmp(source), sys.executable, __file__, str(source), '--own-tmp'])
     with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
         copy = Path(temp) / "ドラム (テスト) & it's $PATH" / "`bob`'s 100%! metronome: v2"
         while len(os.fsencode(copy)) <= 240:  # past MAX_PATH in Wine's Z: form, with build/...
@@ -565,7 +593,10 @@ def main():
                 if case.unless:
                     print(f'{case.what}: left out: {case.unless}')
                     continue
-                faults.append(play(case, copy, env))
+                try:  # a case that cannot be set up, as an earlier one left the folder, fails
+                    faults.append(play(case, copy, env))
+                except (OSError, subprocess.SubprocessError) as error:
+                    faults.append(f'{case.what}: {error!r}')
                 new = set(os.listdir('/tmp')) - ours
                 faults.append(new and f'{case.what} left in /tmp: {sorted(new)}')
                 if home.exists():
