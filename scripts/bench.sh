@@ -16,7 +16,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --load) load=1 ;;
     --publish) publish=1 ;;
-    --seconds) seconds_value "$@" && shift ;;
+    --seconds) check_seconds "${2:-}" && seconds="$2" && shift ;;
     *)
         if ! [[ "$1" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$1" -gt 1000 ]; then
             usage_error "a tempo is 1 to 1000, not '$1'"

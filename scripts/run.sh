@@ -20,7 +20,7 @@ usage="usage: run.sh [--seconds N] [--port PORT] [--demo]"
 seconds="" port="" demo=0
 while [ $# -gt 0 ]; do
     case "$1" in
-    --seconds) seconds_value "$@" && shift 2 ;;
+    --seconds) check_seconds "${2:-}" && seconds="$2" && shift 2 ;;
     --port)
         if [ $# -lt 2 ] || [ -z "$2" ]; then usage_error "--port needs a value ($usage)"; fi
         port="$2" && shift 2
@@ -38,7 +38,8 @@ fi
 mode=demo
 if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
 kept=()
-if [ "$mode" = desktop ]; then kept=(--keep-in-tmp /tmp/.X11-unix --keep-in-tmp "${XAUTHORITY:-}"); fi
+if [ "$mode" = desktop ]; then kept=(--keep-in-tmp /tmp/.X11-unix --keep-in-tmp "${XAUTHORITY:-}")
+fi
 no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
 no_desktop+=" is none here; leave out --port to demonstrate the program"
 if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi

@@ -17,28 +17,20 @@ done
 usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
 check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
     usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }
-seconds_value() { # --seconds N ...: N, checked, into $seconds; the caller shifts both
-    [ $# -ge 2 ] || usage_error "--seconds needs a value"
-    check_seconds "$2"
-    seconds="$2"
-}
 seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
-    seconds="$1" && shift
-    if [ "${1:-}" = --seconds ]; then seconds_value "$@" && shift 2; fi
-    [ $# -eq 0 ] || usage_error "usage: $command_name.sh [--seconds N]"
-    check_seconds "$seconds"
+    [[ $# = 1 || ($# = 3 && "$2" = --seconds) ]] ||
+        usage_error "usage: $command_name.sh [--seconds N]"
+    seconds="${3:-$1}" && check_seconds "$seconds"
 }
 hand_over() { # [--keep-in-tmp PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the command's namespace
     [ -z "${METRONOME_CHECK_ONLY:-}" ] || exit 0 # the arguments only checked, for on-debian.sh
-    # Root's files in another's folder would lock its owner out: on-debian.sh alone gives what it
-    # makes to the owner, and a root of the other release (/.metronome-release) has a build/ of its
-    # own.
-    local owner && owner="$(stat -c %U .)"
-    if [ "$(id -u)" = 0 ] && [ "$owner" != root ] && [ "$command_name" != on-debian ] &&
-        [ ! -e /.metronome-release ]; then
-        echo "$command_name: this folder is $owner's, who could not remove what root made in it:" \
-            "as $owner, type bash scripts/$command_name.sh${typed[*]:+$(printf ' %q' "${typed[@]}")}" >&2
-        exit 1
-    fi
+    # Root's files would lock the folder's owner out of it. on-debian.sh gives what it makes to the
+    # owner; in a root of the other release it made (/.metronome-release) build/ is root's own.
+    local owner again="bash scripts/$command_name.sh${typed[*]:+$(printf ' %q' "${typed[@]}")}"
+    owner="$(stat -c %U .)"
+    [ "$(id -u)" != 0 ] || [ "$owner" = root ] || [ "$command_name" = on-debian ] ||
+        [ -e /.metronome-release ] || { echo "$command_name: this folder is $owner's, who could" \
+        "not remove what root made in it: as $owner, type $again" >&2
+        exit 1; }
     exec bash scripts/lib/command.sh --name "$command_name" "$@"
 }

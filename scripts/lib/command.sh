@@ -1,26 +1,20 @@
 #!/usr/bin/env bash
-# A command of this folder, from its hand-over to its end; each file plays one role, once:
-#   scripts/NAME.sh            typed: help and arguments (scripts/lib/arguments.sh), then exec's
-#    └ scripts/lib/command.sh  this file: checks the folder, takes its lock, installs with sudo,
-#      │                       starts the namespace and answers signals
-#      └ unshare               PID and mount (and user) namespaces, under a parent-death signal
-#        └ scripts/lib/init.sh   process 1 there: its /tmp, the mark Wine checks, root's install
-#          └ scripts/steps/NAME.sh  the command's work (scripts/lib/steps.sh)
-# Every process holds the folder's lock (flock, fd 9), which the kernel frees with the last. Ctrl+C,
-# Ctrl+\, SIGTERM or SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
-#   command.sh --name NAME [--keep-in-tmp PATH]... -- [ARGS...]
+# A command of this folder from its hand-over to its end (docs/commands.md draws the whole way):
+# checks the folder, takes its lock, installs with sudo, starts the namespace and its process 1
+# (scripts/lib/init.sh), answers signals. Every process holds the folder's lock (flock, fd 9),
+# which the kernel frees with the last. Ctrl+C, Ctrl+\, SIGTERM or SIGHUP here or to process 1
+# end all with 128 + the signal; kill -9, with 137.
+#   command.sh --name NAME [init.sh's --keep-in-tmp PATH]... -- [ARGS...]
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-root="$PWD" name="" kept=() # kept: init.sh's --keep-in-tmp options, passed on
-while [ "$1" != -- ]; do
-    case "$1" in --name) name="$2" ;; --keep-in-tmp) kept+=("$1" "$2") ;; esac && shift 2
-done
-shift
+[ "${1:-}" = --name ] || { echo "usage: command.sh --name NAME [OPTIONS] -- ARGS" >&2; exit 2; }
+root="$PWD" name="$2" && shift 2 # the rest is init.sh's, passed on
 fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
 # What CMake or Ninja cannot build under, said before anything is written: CMake's list separator,
 # quote, escape, globs and variable references, $(...) (which CMake leaves to Ninja, for which it
-# is no escape), Ninja's line breaks. All else is quoted throughout.
-refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{|\\$\\([^)]*\\)' # ']' first in the brackets, '\' as it stands
+# is no escape), Ninja's line breaks (']' first in the brackets, '\' as it stands). All else is
+# quoted throughout.
+refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{|\\$\\([^)]*\\)'
 if [[ "$root" =~ $refused ]]; then
     character="'${BASH_REMATCH[0]}'" && character="${character/$'\'\t\''/a tab}"
     fail 2 "the folder's path holds ${character/$'\'\n\''/a line break}, in which CMake or Ninja" \
@@ -97,7 +91,7 @@ stderr_filter=$! status=0
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh --name "$name" "${install[@]}" "${kept[@]}" -- "$@" 8>&2 2>&6 6>&- &
+    bash scripts/lib/init.sh --name "$name" "${install[@]}" "$@" 8>&2 2>&6 6>&- &
 wait $! || status=$?
 exec 6>&-
 wait "$stderr_filter" || status=137 # once the filter has said all, and freed the lock

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Process 1 of a command's namespace (drawn in scripts/lib/command.sh): its own /tmp, the mark
+# Process 1 of a command's namespace (started by scripts/lib/command.sh): its own /tmp, the mark
 # Wine checks, root's install, then the steps. The kernel ends the namespace with it.
 #   init.sh --name NAME [--install] [--keep-in-tmp PATH]... -- [ARGS...]
 #     --install       root's install, inside the namespace, where it ends with the command
 #     --keep-in-tmp   a path in the machine's /tmp the steps need: a desktop's display
 set -euo pipefail
 exec 2>&8 8>&-
+cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # The kernel gives process 1 only the signals it handles, and bash handles them only while it
 # waits (run, below), not while a command runs in its foreground.
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
-cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 root="$PWD" name="" install=no kept=() bound=()
 while [ "$1" != -- ]; do
     case "$1" in
