@@ -583,12 +583,13 @@ def main():
             os.mkdir('/var/tmp')
             os.chmod('/var/tmp', 0o1777)
         fakes = Path(tempfile.mkdtemp(prefix='metronome-stand-ins-', dir='/var/tmp'))
-        # What makes it wrote outside the folder; in view of the commands, which hide this /tmp.
+        # A HOME that is not there: whatever a command writes in HOME makes it. In /var/tmp, which
+        # the commands see, as they hide this /tmp.
         home = fakes / 'a home that is not there'
         env['HOME'] = str(home)
         faults = [refused(temp)]
         try:
-            ours = set(os.listdir('/tmp'))
+            ours, top = set(os.listdir('/tmp')), {*os.listdir(copy), 'build'}
             for case in cases(temp, fakes):
                 if case.unless:
                     print(f'{case.what}: left out: {case.unless}')
@@ -603,12 +604,14 @@ def main():
                     faults.append(f'{case.what} wrote in HOME: {sorted(map(str, home.rglob("*")))}')
                     shutil.rmtree(home)
                 ours |= new
+                made = set(os.listdir(copy)) - top  # beside build/, nothing new in the folder
+                faults.append(made and f'{case.what} left in the folder: {sorted(made)}')
             faults.append(by_hand(copy, env, temp))
         finally:
             for mounted in ('noexec', 'noexec-above', 'read-only'):
                 subprocess.run(['umount', Path(temp) / mounted], capture_output=True)
             shutil.rmtree(fakes)
-    faults = [f for f in faults if f]
+    faults = [f for f in faults if f]  # each case's fault, or '' where it held
     if faults:
         sys.exit('\n\n'.join(faults))
 
