@@ -16,7 +16,6 @@
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/arguments.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
-usage="usage: run.sh [--seconds N] [--port PORT] [--demo]"
 seconds="" port="" demo=0
 while [ $# -gt 0 ]; do
     case "$1" in

@@ -14,12 +14,14 @@ for argument in "$@"; do # --help, -h, wherever it stands: the command's own hea
     sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "scripts/$command_name.sh" | grep -v '^shellcheck'
     exit 0
 done
+# The usage, from the header's lines that begin with the command's name: written once.
+usage="usage: $(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "scripts/$command_name.sh" |
+    paste -sd '|' | sed 's/|/ | /g')"
 usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
 check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
     usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }
 seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
-    [[ $# = 1 || ($# = 3 && "$2" = --seconds) ]] ||
-        usage_error "usage: $command_name.sh [--seconds N]"
+    [[ $# = 1 || ($# = 3 && "$2" = --seconds) ]] || usage_error "$usage"
     seconds="${3:-$1}" && check_seconds "$seconds"
 }
 hand_over() { # [--keep-in-tmp PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the command's namespace
