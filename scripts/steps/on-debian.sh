@@ -6,10 +6,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 release="$1" suite="$2" command="$3"
 shift 3
 # What it makes outside the root's own folder is the folder owner's: their commands work after.
+# The root is made at a plain path in the command's /tmp: debootstrap, a shell script, cannot
+# make one under a path with a space, as the folder's may have.
 mkdir -p "build/debian-$release/build" /tmp/on-debian
 chown "$(stat -c %u:%g .)" build build/command.lock
-# Seen through a plain path in the command's own /tmp: debootstrap, a shell script, cannot make a
-# root under a path with a space, as the folder's may have.
 mount --bind "build/debian-$release" /tmp/on-debian
 store=/tmp/on-debian rootfs=/tmp/on-debian/root
 
@@ -18,11 +18,8 @@ sources="$(cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/nu
     grep -v '^ *#')" || true
 mirror="$(grep -oE 'https?://[^ ]+/debian/?( |$)' <<<"$sources" | head -n 1 | tr -d ' ')" || true
 security="$(grep -oE 'https?://[^ ]+/debian-security/?' <<<"$sources" | head -n 1)" || true
-if [ -z "$mirror" ]; then
-    echo "on-debian: this machine's apt names no Debian mirror (a URI ending in /debian in" \
-        "/etc/apt/sources.list or sources.list.d), to make a root of Debian $release from" >&2
-    exit 1
-fi
+[ -n "$mirror" ] || { echo "on-debian: this machine's apt names no Debian mirror (a URI ending" \
+    "in /debian in /etc/apt/sources.list or sources.list.d) to make a root from" >&2 && exit 1; }
 mirror="${mirror%/}" security="${security:-${mirror%/debian}/debian-security}"
 # The proxy apt uses here, from its settings or the environment, for debootstrap and the root.
 proxies="$(apt-config dump | grep -iE '^Acquire::(http|https)::Proxy ' || true)"
