@@ -191,8 +191,10 @@ prepare() {
 
 # Programs see the folder through a short path in the namespace's /tmp: under Wine a program's
 # own path is Z: and the Linux path, which from a deep folder would overflow a MAX_PATH buffer.
+# Two sessions may make it at once: -T makes the second fail where the first's link stands,
+# instead of making a link inside the folder it points to.
 short="/tmp/metronome-wine/folder"
-[ -L "$short" ] || ln -s "$root" "$short" 2>/dev/null || true
+[ -L "$short" ] || ln -sT "$root" "$short" 2>/dev/null || true
 
 case "${1:-}" in
 prepare)
