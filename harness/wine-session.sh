@@ -89,17 +89,23 @@ fi
 display_is_private() { [ "$desktop" != 1 ] || [ -z "${DISPLAY:-}" ]; }
 
 # start_display: a private Xvfb, living as long as the namespace, which says its display once it
-# takes clients (-displayfd), within 10 s; exports DISPLAY. Its one socket is the file in the
+# takes clients (-displayfd), within 30 s; exports DISPLAY. Its one socket is the file in the
 # namespace's own /tmp: no TCP, and no abstract socket ("local"), which lives in the network
 # namespace the whole machine shares and would let any user's client in. A server that finds a
 # socket file takes it over, so each session takes a number of its own first (mkdir is atomic):
-# two sessions side by side must not share a display.
+# two sessions side by side must not share a display. Their socket folder is made here: two
+# servers starting at once both make it, and the one whose mkdir comes second may give up at once
+# (1 pair in 60 did, "Cannot establish any listening sockets").
 start_display() {
     local fd number=0
     until mkdir "/tmp/metronome-wine/display-$number" 2>/dev/null; do number=$((number + 1)); done
+    mkdir -m 1777 /tmp/.X11-unix 2>/dev/null || true
     exec {fd}< <(exec Xvfb ":$number" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-        -nolisten local 3>&1 </dev/null >/dev/null 2>&1 8>&-)
-    read -r -t 10 number <&"$fd" || { echo "wine-session: no Xvfb in 10 s" >&2; return 1; }
+        -nolisten local 3>&1 </dev/null >"$state/xvfb.log" 2>&1 8>&-)
+    if ! read -r -t 30 number <&"$fd"; then
+        echo "wine-session: Xvfb did not start; it said: $(tail -n 3 "$state/xvfb.log")" >&2
+        exit 1
+    fi
     exec {fd}<&-
     export DISPLAY=":$number"
 }
