@@ -5,11 +5,13 @@
 # MIDI mapper, rendered as a WAV file by FluidSynth.
 #   demonstration.sh PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
 # WORK_FOLDER is the run's own: the recording goes there, so that no other program's notes can
-# mix into it. Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
+# mix into it. Environment: METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# The recorder behind the MIDI mapper, no sound card, a private display.
-session=("$here/wine-session.sh" --midi recorder --quiet-alsa)
+# A prefix of the run command's own, the recorder behind the MIDI mapper, no sound card, a
+# private display.
+session=("$here/wine-session.sh" --prefix "$here/../build/wine-virtual" --quiet-alsa
+    --recorder "$here/../build/windows/harness/midimap.dll")
 exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
 log="$work/click.log"
 export METRONOME_MIDI_LOG="Z:${log//\//\\}" # where the recorder writes, as Windows names it
