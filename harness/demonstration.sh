@@ -22,6 +22,19 @@ display="$("${session[@]}" prepare)"
 "${session[@]}" run "$exe" 2>"$work/wine.log" &
 program=$!
 "${session[@]}" wait-window
+# The program's path as Wine gave it, Z: and the Linux path, must fit a Windows program's
+# MAX_PATH buffers from a folder however deep (the commands' test runs this in one), as the
+# session's short link makes it.
+for process in /proc/[0-9]*; do
+    IFS= read -r -d '' given <"$process/cmdline" 2>/dev/null && [[ "$given" == *"${exe##*/}" ]] &&
+        break
+    given=""
+done
+if [ -z "$given" ] || [ $((${#given} + 2)) -ge 260 ]; then
+    echo "run: the program was started as '${given:-nothing to be found}', longer than the 259" \
+        "characters a Windows program's path may have (MAX_PATH)" >&2
+    exit 1
+fi
 # 開始: the button has the focus. The program opens its MIDI output as it starts; should the key
 # have been lost on its way through the virtual desktop, it is pressed once more.
 for _ in 1 2; do
