@@ -24,7 +24,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 root="$(dirname "$here")"
 fail() { echo "wine-session: $*" >&2 && exit 2; }
 wrong() { fail "$* (--help lists the options and commands)"; }
-prefix="" wow64=0 plain=0 recorder="" midi=system dlls="" lang="" desktop=0 quiet=0
+prefix="" wow64=0 plain=0 recorder="" no_midi=0 dlls="" lang="" desktop=0 quiet=0
 while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
     case "$1" in
     --prefix | --recorder | --dlls | --lang) [ -n "${2:-}" ] || wrong "$1 needs a value" ;;&
@@ -36,11 +36,11 @@ while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
     --recorder)
         [ -f "$2" ] || fail "--recorder $2: no such file; the recording MIDI mapper is" \
             "build/windows/harness/midimap.dll, once built"
-        recorder="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")" midi=recorder
+        recorder="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
         ;;
     --dlls) dlls="$2" ;;
     --lang) lang="$2" ;;
-    --no-midi) midi=none ;;
+    --no-midi) no_midi=1 ;;
     --wow64) wow64=1 ;;
     --plain) plain=1 ;;
     --desktop) desktop=1 ;;
@@ -58,7 +58,7 @@ prepare | wait-window | end) [ $# -eq 1 ] || wrong "$1 takes nothing after it, n
 *) wrong "no command '$1': run PROGRAM [ARGS...], prepare, wait-window or end" ;;
 esac
 [ -n "$prefix" ] || wrong "--prefix DIR names the session's prefix, and none is given"
-if [ -n "$recorder" ] && [ "$midi" = none ]; then
+if [ -n "$recorder" ] && [ "$no_midi" = 1 ]; then
     wrong "--recorder puts a MIDI mapper in place and --no-midi takes MIDI output away: give one"
 fi
 if [ "$desktop" = 1 ] && [ -z "${DISPLAY:-}" ]; then
@@ -91,9 +91,8 @@ export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOM
 export LANG=ja_JP.UTF-8
 unset LC_ALL TMPDIR
 # Without its ALSA driver winmm installs no MIDI mapper at all: the program's no-output case.
-case "$midi" in
-recorder) overrides=";midimap=n" ;; none) overrides=";winealsa.drv=d" ;; system) overrides="" ;;
-esac
+overrides="${recorder:+;midimap=n}"
+if [ "$no_midi" = 1 ]; then overrides=";winealsa.drv=d"; fi
 overrides+="${dlls:+;$dlls}"
 export WINEDLLOVERRIDES="mscoree,mshtml=$overrides"
 # Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
@@ -220,7 +219,7 @@ prepare() {
     # midimap=n takes this file. Renamed into place: a program that maps the old one keeps it.
     local system="$WINEPREFIX/drive_c/windows/system32"
     if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
-    if [ "$midi" = recorder ] && ! cmp -s "$recorder" "$system/midimap.dll"; then
+    if [ -n "$recorder" ] && ! cmp -s "$recorder" "$system/midimap.dll"; then
         cp "$recorder" "$system/midimap.new"
         mv -f "$system/midimap.new" "$system/midimap.dll"
     fi
