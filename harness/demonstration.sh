@@ -5,11 +5,13 @@
 # MIDI mapper, rendered as a WAV file by FluidSynth.
 #   demonstration.sh PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
 # WORK_FOLDER is the run's own: the recording goes there, so that no other program's notes can
-# mix into it. Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
+# mix into it. Environment: METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# The recorder behind the MIDI mapper, no sound card, a private display.
-session=("$here/wine-session.sh" --midi recorder --quiet-alsa)
+# A prefix of the run command's own, the recorder behind the MIDI mapper, no sound card, a
+# private display.
+session=("$here/wine-session.sh" --prefix "$here/../build/wine-virtual" --quiet-alsa
+    --recorder "$here/../build/windows/harness/midimap.dll")
 exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
 log="$work/click.log"
 export METRONOME_MIDI_LOG="Z:${log//\//\\}" # where the recorder writes, as Windows names it
@@ -20,6 +22,19 @@ display="$("${session[@]}" prepare)"
 "${session[@]}" run "$exe" 2>"$work/wine.log" &
 program=$!
 "${session[@]}" wait-window
+# The program's path as Wine gave it, Z: and the Linux path, must fit a Windows program's
+# MAX_PATH buffers from a folder however deep (the commands' test runs this in one), as the
+# session's short link makes it.
+for process in /proc/[0-9]*; do
+    IFS= read -r -d '' given <"$process/cmdline" 2>/dev/null && [[ "$given" == *"${exe##*/}" ]] &&
+        break
+    given=""
+done
+if [ -z "$given" ] || [ $((${#given} + 2)) -ge 260 ]; then
+    echo "run: the program was started as '${given:-nothing to be found}', longer than the 259" \
+        "characters a Windows program's path may have (MAX_PATH)" >&2
+    exit 1
+fi
 # 開始: the button has the focus. The program opens its MIDI output as it starts; should the key
 # have been lost on its way through the virtual desktop, it is pressed once more.
 for _ in 1 2; do

@@ -5,11 +5,12 @@
 # FluidSynth started here, playing to the desktop's sound server, for as long as the program
 # runs. SECONDS, unless empty, ends the program after that long. Ends with the program's status.
 #   desktop.sh PROGRAM SECONDS PORT WORK_FOLDER
-# Environment: WINEPREFIX, METRONOME_PYTHON (the project's Python).
+# Environment: METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# Wine's own MIDI mapper, to the synthesiser the registry names; the user's display.
-session=("$here/wine-session.sh" --midi system --desktop)
+# A prefix of the run command's own; Wine's own MIDI mapper, to the synthesiser the registry
+# names; the user's display.
+session=("$here/wine-session.sh" --prefix "$here/../build/wine-desktop" --desktop)
 exe="$1" seconds="$2" port="$3" work="$4"
 python="${METRONOME_PYTHON:?set by the run command}"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
@@ -70,7 +71,7 @@ echo "run: the click goes to $client, port $address '$port_name' ($where)"
 program=$!
 # When the time is up the prefix's server ends the program, and the session still passes on what
 # it wrote. A program that ends by itself, or fails to start, gives the run its status.
-if [ -n "$seconds" ]; then (sleep "$seconds" && touch "$work/time-up" && wineserver -k) & fi
+if [ -n "$seconds" ]; then (sleep "$seconds" && touch "$work/time-up" && "${session[@]}" end) & fi
 status=0
 wait "$program" || status=$?
 if [ -f "$work/time-up" ]; then status=0; fi

@@ -1,26 +1,69 @@
 #!/usr/bin/env bash
-# The one way into Wine: a prefix, its persistent wineserver and, unless a real display is wanted,
-# a private Xvfb display, for tests, benchmark, stress runs and the run command.
-#   wine-session.sh [OPTION...] run PROGRAM [ARGS...]  prepares what is missing, then runs
-#   wine-session.sh [OPTION...] prepare | wait-window  prints the display | awaits a window
-# Only inside one of this folder's commands, whose end ends the session and whose server no other
-# sees; as they run one at a time, a prefix has one session. The options say which session:
-#   --build DIR     the tests' prefix, DIR/wineprefix, with the recorder, no sound card and a
-#                   private display; without it, the prefix WINEPREFIX names
-#   --wow64         a 64-bit prefix (with --build, DIR/wineprefix-wow64), where the program runs
-#                   under WoW64 as on every Windows 11
-#   --plain         with --build: a prefix as wineboot makes it, DIR/wineprefix-plain[-wow64]
-#   --midi recorder|none|system
-#                   behind the MIDI mapper: the recorder (harness/midimap.cpp; the default with
-#                   --build), no MIDI output at all, or Wine's own (the default without)
-#   --dlls OVERRIDES  more for WINEDLLOVERRIDES (midimap,winmm=n,b)
-#   --lang LOCALE   PROGRAM run as on a Windows of that language (en_US.UTF-8); else Japanese
-#   --desktop       the caller's DISPLAY, where there is one, not a private display
-#   --quiet-alsa    no sound card: ALSA, which has none, not heard complaining
+# The one way into Wine: a prefix, its persistent wineserver and, unless --desktop, a private Xvfb
+# display, for the tests, the benchmark, the stress run and the run command. It runs only inside
+# one of this folder's commands, whose end ends the session and whose server no other sees.
+#   wine-session.sh --prefix DIR [OPTION...] run PROGRAM [ARGS...]  runs PROGRAM: its status
+#   wine-session.sh --prefix DIR [OPTION...] prepare      starts the session, prints its display
+#   wine-session.sh --prefix DIR [OPTION...] wait-window  waits until a window shows on it
+#   wine-session.sh --prefix DIR end                      ends the prefix's programs
+# The options alone choose the session; the environment chooses nothing:
+#   --prefix DIR      the prefix, made on first use as a 32-bit Windows 7 with the tests' fonts
+#                     and settings; a prefix made as another kind is refused
+#   --wow64           made as a 64-bit Windows 10, where the program runs under WoW64
+#   --plain           made as wineboot makes it, as a user has it: no font or setting added
+#   --recorder DLL    the recording MIDI mapper (harness/midimap.cpp) behind the MIDI mapper
+#   --no-midi         no MIDI output at all; without either, Wine's own MIDI mapper
+#   --dlls OVERRIDES  added to WINEDLLOVERRIDES: midimap,winmm=n,b
+#   --lang LOCALE     PROGRAM run as on a Windows of that language (en_US.UTF-8); else Japanese
+#   --desktop         in the caller's DISPLAY, not a private display
+#   --quiet-alsa      no sound card: ALSA not heard complaining about it
+#   --help            this text
 set -euo pipefail
 unset CDPATH # cd would print what it finds through it, and $(cd ...) take that too
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 root="$(dirname "$here")"
+fail() { echo "wine-session: $*" >&2 && exit 2; }
+wrong() { fail "$* (--help lists the options and commands)"; }
+prefix="" wow64=0 plain=0 recorder="" no_midi=0 dlls="" lang="" desktop=0 quiet=0
+while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
+    case "$1" in
+    --prefix | --recorder | --dlls | --lang) [ -n "${2:-}" ] || wrong "$1 needs a value" ;;&
+    --prefix)
+        [ -d "$(dirname "$2")" ] || fail "--prefix $2: there is no folder $(dirname "$2") to" \
+            "make it in"
+        prefix="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
+        ;;
+    --recorder)
+        [ -f "$2" ] || fail "--recorder $2: no such file; the recording MIDI mapper is" \
+            "build/windows/harness/midimap.dll, once built"
+        recorder="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
+        ;;
+    --dlls) dlls="$2" ;;
+    --lang) lang="$2" ;;
+    --no-midi) no_midi=1 ;;
+    --wow64) wow64=1 ;;
+    --plain) plain=1 ;;
+    --desktop) desktop=1 ;;
+    --quiet-alsa) quiet=1 ;;
+    --help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
+    *) wrong "no option '$1'" ;;
+    esac
+    if [[ "$1" =~ ^--(prefix|recorder|dlls|lang)$ ]]; then shift; fi
+    shift
+done
+case "${1:-}" in
+run) [ $# -ge 2 ] || wrong "run needs the PROGRAM to run" ;;
+prepare | wait-window | end) [ $# -eq 1 ] || wrong "$1 takes nothing after it, not '$2'" ;;
+'') wrong "no command: run PROGRAM [ARGS...], prepare, wait-window or end" ;;
+*) wrong "no command '$1': run PROGRAM [ARGS...], prepare, wait-window or end" ;;
+esac
+[ -n "$prefix" ] || wrong "--prefix DIR names the session's prefix, and none is given"
+if [ -n "$recorder" ] && [ "$no_midi" = 1 ]; then
+    wrong "--recorder puts a MIDI mapper in place and --no-midi takes MIDI output away: give one"
+fi
+if [ "$desktop" = 1 ] && [ -z "${DISPLAY:-}" ]; then
+    fail "--desktop runs the program in the caller's display, and DISPLAY names none"
+fi
 # Inside a command of this folder: its process 1 (scripts/lib/init.sh) left in the command's own
 # /tmp a mark naming the folder and the namespaces, which no process outside them shares.
 namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
@@ -29,55 +72,27 @@ if [ "$(cat /tmp/metronome-command 2>/dev/null)" != "$root"$'\n'"$namespaces" ];
         "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
     exit 2
 fi
-usage() {
-    echo "usage: wine-session.sh [--build DIR] [--wow64] [--plain] [--midi recorder|none|system]" \
-        "[--dlls OVERRIDES] [--lang LOCALE] [--desktop] [--quiet-alsa]" \
-        "run PROGRAM [ARGS...] | prepare | wait-window" >&2
-    exit 2
-}
-build="$root/build/windows" tests=0 wow64=0 plain=0 midi="" dlls="" lang="" desktop=0 quiet=0
-while [ $# -gt 0 ]; do
-    case "$1" in
-    --build) [ $# -ge 2 ] || usage && build="$(cd "$2" && pwd -P)" tests=1 && shift ;;
-    --midi) [[ "${2:-}" =~ ^(recorder|none|system)$ ]] || usage && midi="$2" && shift ;;
-    --dlls) [ $# -ge 2 ] || usage && dlls="$2" && shift ;;
-    --lang) [ $# -ge 2 ] || usage && lang="$2" && shift ;;
-    --wow64) wow64=1 ;;
-    --plain) plain=1 ;;
-    --desktop) desktop=1 ;;
-    --quiet-alsa) quiet=1 ;;
-    *) break ;;
-    esac
-    shift
-done
-if [ "$tests" = 1 ]; then
-    export WINEPREFIX="$build/wineprefix"
-    quiet=1 desktop=0 midi="${midi:-recorder}"
-    if [ "$plain" = 1 ]; then WINEPREFIX="$WINEPREFIX-plain"; fi
-    if [ "$wow64" = 1 ]; then WINEPREFIX="$WINEPREFIX-wow64"; fi
-fi
-: "${WINEPREFIX:?WINEPREFIX must be set}"
-# The session's own files, in the namespace's /tmp: gone with it.
-state="/tmp/metronome-wine/$(basename "$WINEPREFIX")"
+# Wine's own settings, from the options alone; a 64-bit prefix where --wow64 asks for one.
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win32
+if [ "$wow64" = 1 ]; then WINEARCH=win64; fi
+# The session's own files, in the namespace's /tmp, gone with it: named after the prefix's path,
+# at a path without spaces (ALSA's configuration needs one).
+state="/tmp/metronome-wine/prefix-$(cksum <<<"$prefix" | cut -d ' ' -f 1)"
 mkdir -p "$state"
+if [ "$1" = end ]; then exec wineserver -k; fi
 # Wine's desktop integration (winemenubuilder's menus and file types) and the libraries it loads
 # (PulseAudio's runtime link, fontconfig's cache) write under the user's home: the session's own
 # folders instead, gone with it. Nothing outside the folder is written, whatever HOME is, or is
 # not. (winemenubuilder is not turned off instead: with it disabled, stops of the click took up
 # to 0.7 s on a busy machine, against 0.17 s.)
 export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOME="$state/cache"
-
-# A 32-bit prefix, or a 64-bit one where the program runs under WoW64 as on every Windows 11.
-export WINEDEBUG=-all WINEARCH=win32
-if [ "$wow64" = 1 ]; then WINEARCH=win64; fi
 # A Japanese system, whose texts render only in a Japanese locale (the commands make it); --lang
 # runs the program as on a Windows of another language.
 export LANG=ja_JP.UTF-8
-unset LC_ALL
+unset LC_ALL TMPDIR
 # Without its ALSA driver winmm installs no MIDI mapper at all: the program's no-output case.
-case "${midi:=system}" in
-recorder) overrides=";midimap=n" ;; none) overrides=";winealsa.drv=d" ;; system) overrides="" ;;
-esac
+overrides="${recorder:+;midimap=n}"
+if [ "$no_midi" = 1 ]; then overrides=";winealsa.drv=d"; fi
 overrides+="${dlls:+;$dlls}"
 export WINEDLLOVERRIDES="mscoree,mshtml=$overrides"
 # Without a sound card ALSA only complains: an empty configuration, at a path without spaces.
@@ -86,20 +101,24 @@ if [ "$quiet" = 1 ]; then
     export ALSA_CONFIG_PATH="$state/alsa.conf"
 fi
 
-display_is_private() { [ "$desktop" != 1 ] || [ -z "${DISPLAY:-}" ]; }
-
 # start_display: a private Xvfb, living as long as the namespace, which says its display once it
-# takes clients (-displayfd), within 10 s; exports DISPLAY. Its one socket is the file in the
+# takes clients (-displayfd), within 30 s; exports DISPLAY. Its one socket is the file in the
 # namespace's own /tmp: no TCP, and no abstract socket ("local"), which lives in the network
 # namespace the whole machine shares and would let any user's client in. A server that finds a
 # socket file takes it over, so each session takes a number of its own first (mkdir is atomic):
-# two sessions side by side must not share a display.
+# two sessions side by side must not share a display. Their socket folder is made here: two
+# servers starting at once both make it, and the one whose mkdir comes second may give up at once
+# (1 pair in 60 did, "Cannot establish any listening sockets").
 start_display() {
     local fd number=0
     until mkdir "/tmp/metronome-wine/display-$number" 2>/dev/null; do number=$((number + 1)); done
+    mkdir -m 1777 /tmp/.X11-unix 2>/dev/null || true
     exec {fd}< <(exec Xvfb ":$number" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-        -nolisten local 3>&1 </dev/null >/dev/null 2>&1 8>&-)
-    read -r -t 10 number <&"$fd" || { echo "wine-session: no Xvfb in 10 s" >&2; return 1; }
+        -nolisten local 3>&1 </dev/null >"$state/xvfb.log" 2>&1 8>&-)
+    if ! read -r -t 30 number <&"$fd"; then
+        echo "wine-session: Xvfb did not start; it said: $(tail -n 3 "$state/xvfb.log")" >&2
+        exit 1
+    fi
     exec {fd}<&-
     export DISPLAY=":$number"
 }
@@ -117,7 +136,7 @@ setup() {
 customise_prefix() {
     # A crash must fail the test, not wait on a dialog.
     setup wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-    if display_is_private; then
+    if [ "$desktop" = 0 ]; then
         # No window manager on a private display: a Wine virtual desktop draws the captions.
         setup wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         setup wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f
@@ -139,8 +158,27 @@ customise_prefix() {
 
 # make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
 # cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again. The
-# mark holds the set-up's version: a prefix made by an earlier one is made again with this one's.
-made="$WINEPREFIX/.metronome-made" version=2
+# mark holds the set-up's version, and what the prefix was made as: a prefix made by an earlier
+# set-up is made again with this one's; one made as another kind is refused (Wine would only say
+# "WINEARCH set to win32 but ... is a 64-bit installation", or run the program in the wrong one).
+made="$WINEPREFIX/.metronome-made" kind="$WINEARCH"
+if [ "$plain" = 1 ]; then kind+=" plain"; fi
+mark="3 $kind"
+# made_as KIND: what a prefix made as KIND is, in words.
+made_as() {
+    local bits=32 added="with the tests' fonts and settings"
+    if [[ "$1" == win64* ]]; then bits=64; fi
+    if [[ "$1" == *plain ]]; then added="as wineboot makes it (--plain)"; fi
+    echo "a $bits-bit prefix $added"
+}
+check_kind() { # refuses a prefix made as another kind than the options ask
+    local was
+    was="$(cat "$made" 2>/dev/null)" || return 0
+    if [[ "$was" == *" "* && "${was#* }" != "$kind" ]]; then
+        fail "$WINEPREFIX was made as $(made_as "${was#* }"), and the options ask for" \
+            "$(made_as "$kind"): name another --prefix, or remove that one"
+    fi
+}
 make_prefix() {
     if [ -e "$made" ]; then
         echo "wine-session: $WINEPREFIX was made by an earlier set-up; making it afresh" >&2
@@ -159,7 +197,7 @@ make_prefix() {
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
     wineserver -k >>"$state/setup.log" 2>&1 8>&- || true # none left to end is as good
     setup timeout 120 wineserver -w
-    echo "$version" >"$made"
+    echo "$mark" >"$made"
 }
 
 # prepare: the prefix's session in this namespace, started by its first caller: the display,
@@ -170,9 +208,10 @@ make_prefix() {
 prepare() {
     exec 8>"$state/lock"
     flock 8
+    check_kind
     if [ ! -f "$state/display" ]; then
-        if display_is_private; then start_display; fi
-        if [ "$(cat "$made" 2>/dev/null)" != "$version" ]; then make_prefix; fi
+        if [ "$desktop" = 0 ]; then start_display; fi
+        if [ "$(cat "$made" 2>/dev/null)" != "$mark" ]; then make_prefix; fi
         setup wineserver -p
         echo "${DISPLAY:-}" >"$state/display"
     fi
@@ -180,9 +219,8 @@ prepare() {
     # midimap=n takes this file. Renamed into place: a program that maps the old one keeps it.
     local system="$WINEPREFIX/drive_c/windows/system32"
     if [ "$WINEARCH" = win64 ]; then system="${system%system32}syswow64"; fi
-    if [ "$midi" = recorder ] &&
-        ! cmp -s "$build/harness/midimap.dll" "$system/midimap.dll"; then
-        cp "$build/harness/midimap.dll" "$system/midimap.new"
+    if [ -n "$recorder" ] && ! cmp -s "$recorder" "$system/midimap.dll"; then
+        cp "$recorder" "$system/midimap.new"
         mv -f "$system/midimap.new" "$system/midimap.dll"
     fi
     exec 8>&-
@@ -191,8 +229,10 @@ prepare() {
 
 # Programs see the folder through a short path in the namespace's /tmp: under Wine a program's
 # own path is Z: and the Linux path, which from a deep folder would overflow a MAX_PATH buffer.
+# Two sessions may make it at once: -T makes the second fail where the first's link stands,
+# instead of making a link inside the folder it points to.
 short="/tmp/metronome-wine/folder"
-[ -L "$short" ] || ln -s "$root" "$short" 2>/dev/null || true
+[ -L "$short" ] || ln -sT "$root" "$short" 2>/dev/null || true
 
 case "${1:-}" in
 prepare)
@@ -209,7 +249,6 @@ wait-window)
     done
     ;;
 run)
-    [ $# -ge 2 ] || usage
     prepare
     LANG="${lang:-$LANG}" program="$2"
     shift 2
@@ -227,5 +266,4 @@ run)
     grep -v '^ALSA lib' <&6 >&2 || true
     exit "$status"
     ;;
-*) usage ;;
 esac

@@ -17,6 +17,7 @@ build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:
 # (where build/ is the root's own, build/debian-RELEASE/build), so that a user opens that file.
 on_machine() { echo "${METRONOME_BUILD_ON_MACHINE:-$root/build}${1#"$root/build"}"; }
 session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
-windows_session() { "$session" --build "$root/build/windows" "$@"; }
+windows_session() { "$session" --prefix "$root/build/windows/wineprefix" --quiet-alsa \
+    --recorder "$root/build/windows/harness/midimap.dll" "$@"; }
 project_python() { sed -n 's/^METRONOME_PYTHON:FILEPATH=//p' "$root/build/windows/CMakeCache.txt"; }
 trap 'exit 130' INT # SIGINT to this shell alone: the steps fail once their foreground command ends

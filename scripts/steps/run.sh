@@ -21,10 +21,8 @@ export METRONOME_PYTHON="$python"
 
 exe="$root/build/windows/metronome.exe"
 if [ "$mode" = desktop ]; then
-    export WINEPREFIX="$root/build/wine-desktop"
     bash "$root/harness/desktop.sh" "$exe" "$seconds" "$port" /tmp # the command's own
 else
-    export WINEPREFIX="$root/build/wine-virtual"
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"

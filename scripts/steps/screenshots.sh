@@ -5,8 +5,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 build_preset windows metronome >/dev/null
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
-export WINEPREFIX="$root/build/wine-screenshots"
-pictures=("$session" --midi none --quiet-alsa)
+pictures=("$session" --prefix "$root/build/wine-screenshots" --no-midi --quiet-alsa)
 display="$("${pictures[@]}" prepare)"
 media=docs/media
 mkdir -p "$media"

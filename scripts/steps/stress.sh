@@ -3,5 +3,5 @@
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 build_preset windows dialog_tests
-export METRONOME_STRESS_SECONDS="$1"
-windows_session run build/windows/bin/dialog_tests.exe --gtest_filter='ProgramStress.*'
+windows_session run build/windows/bin/dialog_tests.exe --gtest_filter='ProgramStress.*' \
+    --stress-seconds="$1"

@@ -1,7 +1,8 @@
 // A bounded stress run through the real executable: many start/stop presses at the shortest
 // period, rejected input between starts, Enter held down, closes while playing. Nothing may
 // crash or hang, every MIDI open must be closed with no note after its reset, and the process's
-// handles and memory must stay flat. METRONOME_STRESS_SECONDS sets the length (default 20).
+// handles and memory must stay flat. --stress-seconds=N on the command line sets the length
+// (default 20): scripts/stress.sh passes it.
 #include "midi_log.h"
 #include "program_driver.h"
 #include "res/resource_ids.h"
@@ -12,7 +13,7 @@
 #include <winternl.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <cwchar>
 #include <algorithm>
 #include <random>
 #include <vector>
@@ -151,8 +152,10 @@ class ProgramStress : public ::testing::Test {
 };
 
 TEST_F(ProgramStress, StartStopRejectHoldAndCloseStayClean) {
-    const char *setting = std::getenv("METRONOME_STRESS_SECONDS");
-    const long long seconds = setting != nullptr ? std::atoll(setting) : 20;
+    const wchar_t kLength[] = L"--stress-seconds=";
+    const wchar_t *setting = std::wcsstr(GetCommandLineW(), kLength);
+    const long long seconds =
+        setting != nullptr ? std::wcstoll(setting + std::wcslen(kLength), nullptr, 10) : 20;
     const std::wstring log = UseFreshMidiLog(L"stress");
     std::mt19937 random(2026);
     std::uniform_int_distribution<int> playMs(0, 150);
