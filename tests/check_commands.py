@@ -417,6 +417,11 @@ def cases(temp, fakes):
         # The demonstration's first step makes the Wine prefix.
         Case('run.sh, Ctrl+\\ while it makes its prefix', run, 131, wait_for='demonstrating',
              action=('group', QUIT)),
+        # A prefix made as another kind (64-bit here) is refused, not met with Wine's own words.
+        Case('run.sh, its prefix made as another kind', run, 2, 'was made as a 64-bit prefix',
+             setup=lambda f: (f / 'build' / 'wine-virtual').mkdir(parents=True, exist_ok=True) or
+             (f / 'build' / 'wine-virtual' / '.metronome-made').write_text('3 win64\n'),
+             then=lambda f: (f / 'build' / 'wine-virtual' / '.metronome-made').unlink()),
         Case('run.sh, a winecfg that fails', run, 1, "'wine winecfg /v win7' failed",
              env=failing_wine, then=lambda f: (f / 'build' / 'wine-virtual' / '.metronome-made')
              .exists() and 'the prefix whose set-up failed is marked made'),
