@@ -1,22 +1,19 @@
 # shellcheck shell=bash
-# Sourced first by every command a person types: strict mode, --help, the argument helpers and
-# the hand-over to scripts/lib/command.sh once the arguments are checked.
+# Sourced first by every command a person types: strict mode, the folder, --help, the argument
+# helpers and the hand-over to scripts/lib/command.sh.
 set -euo pipefail
-# Not steered by the caller's shell: cd prints what it finds through a CDPATH, and env -i leaves
-# PATH unexported and HOME unset.
-unset CDPATH
+unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported and HOME unset
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
 command_name="$(basename "$0" .sh)" typed=("$@")
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-for argument in "$@"; do # --help, -h, wherever it stands: the command's own header
-    [[ "$argument" = --help || "$argument" = -h ]] || continue
+if printf '%s\n' "$@" | grep -qx -e --help -e -h; then # wherever it stands: the command's header
     sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "scripts/$command_name.sh" | grep -v '^shellcheck'
     exit 0
-done
-# The usage, from the header's lines that begin with the command's name: written once.
-usage="usage: $(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "scripts/$command_name.sh" |
-    paste -sd '|' | sed 's/|/ | /g')"
+fi
+# The usage: the header's lines that begin with the command's name.
+usage="$(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "scripts/$command_name.sh")"
+usage="usage: ${usage//$'\n'/ | }"
 usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
 check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
     usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }

@@ -1,19 +1,16 @@
 #!/usr/bin/env bash
-# A command of this folder from its hand-over to its end (docs/commands.md draws the whole way):
-# checks the folder, takes its lock, installs with sudo, starts the namespace and its process 1
-# (scripts/lib/init.sh), answers signals. Every process holds the folder's lock (flock, fd 9),
-# which the kernel frees with the last. Ctrl+C, Ctrl+\, SIGTERM or SIGHUP here or to process 1
-# end all with 128 + the signal; kill -9, with 137.
+# A command from its hand-over to its end (docs/commands.md draws the way): checks the folder,
+# takes its lock (fd 9, held by every process, freed by the kernel with the last), installs with
+# sudo, starts the namespace and its process 1 (scripts/lib/init.sh). Ctrl+C, Ctrl+\, SIGTERM or
+# SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
 #   command.sh --name NAME [init.sh's --keep-in-tmp PATH]... -- [ARGS...]
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 [ "${1:-}" = --name ] || { echo "usage: command.sh --name NAME [OPTIONS] -- ARGS" >&2; exit 2; }
 root="$PWD" name="$2" && shift 2 # the rest is init.sh's, passed on
 fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
-# What CMake or Ninja cannot build under, said before anything is written: CMake's list separator,
-# quote, escape, globs and variable references, $(...) (which CMake leaves to Ninja, for which it
-# is no escape), Ninja's line breaks (']' first in the brackets, '\' as it stands). All else is
-# quoted throughout.
+# What CMake or Ninja cannot build under: CMake's list separator, quote, escape, globs, variable
+# references and $(...) (left to Ninja, which has no escape for it), Ninja's line breaks.
 refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{|\\$\\([^)]*\\)'
 if [[ "$root" =~ $refused ]]; then
     character="'${BASH_REMATCH[0]}'" && character="${character/$'\'\t\''/a tab}"
@@ -43,10 +40,8 @@ if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
         "(${why//$'\n'/ }); it needs $lacks"
 fi
 
-# build/: a folder of this user's, or a link to one, which nothing else's is in (but the other
-# release's roots, root's own, and Wine prefixes, whose owner Wine checks). Each way it can fail
-# has a sentence of its own, said before anything is written. (on-debian.sh, as root, gives what
-# it makes to the folder's owner.)
+# build/: this user's folder, or a link to one, with nothing of another's in it (but the other
+# release's roots, root's own, and Wine prefixes, whose owner Wine checks).
 owner() { stat -c %U "$1" 2>/dev/null; }
 if [ -L build ] && ! readlink -f build >/dev/null; then
     fail 1 "build is a link that loops: remove it (rm build) and a build/ is made afresh."
@@ -68,21 +63,19 @@ if [ -n "$theirs" ]; then
     fail 1 "build/ holds ${theirs#build/}, which is $(owner "$theirs")'s and not writable to" \
         "$(id -un): remove build/ (as $(owner "$theirs")), or run the command as its owner."
 fi
-# The lock, whose first line names the command holding it, for a second command's sentence. A
-# link in its place is removed, not written through.
+# The lock names the command holding it, for a second one's sentence; a link there is removed.
 if [ -L build/command.lock ]; then rm -f build/command.lock; fi
 exec 9<>build/command.lock
 flock -n 9 || fail 1 "this folder's $(head -n 1 build/command.lock) command is running; one at" \
     "a time (build/command.lock)"
 echo "$name" >"/proc/$$/fd/9"
 
-# Root installs inside the namespace, where the install ends with the command. A user installs
-# here, through sudo, which may ask for a password only out here; apt, once started, does not
-# hold the lock and is left to finish if the command is killed (cut short, dpkg is left half done).
+# Root installs inside the namespace, ended with the command. A user installs here, where sudo
+# may ask for a password; apt, without the lock, is left to finish if the command is killed.
 install=(--install)
 if [ "$(id -u)" != 0 ]; then install=() && bash scripts/install-deps.sh 9>&-; fi
 
-# util-linux 2.38's unshare says a process 1 killed by SIGKILL is its own failure ("sigprocmask
+# util-linux 2.38's unshare calls a process 1 killed by SIGKILL its own failure ("sigprocmask
 # unblock failed", exit 1): its stderr alone goes through a filter (fd 6) whose status tells;
 # process 1 takes the command's back from fd 8. In the background it would ignore SIGINT, SIGQUIT.
 exec 6> >(sed -u '/sigprocmask unblock failed/Q9' >&2)

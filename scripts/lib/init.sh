@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Process 1 of a command's namespace (started by scripts/lib/command.sh): its own /tmp, the mark
-# Wine checks, root's install, then the steps. The kernel ends the namespace with it.
+# Process 1 of a command's namespace (started by scripts/lib/command.sh), which the kernel ends
+# with it: its own /tmp, the mark Wine checks, root's install (--install), then the steps.
 #   init.sh --name NAME [--install] [--keep-in-tmp PATH]... -- [ARGS...]
-#     --install       root's install, inside the namespace, where it ends with the command
-#     --keep-in-tmp   a path in the machine's /tmp the steps need: a desktop's display
+#   --keep-in-tmp: a path in the machine's /tmp the steps need (a desktop's display)
 set -euo pipefail
 exec 2>&8 8>&-
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
@@ -13,13 +12,11 @@ cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 source scripts/lib/signals.sh
 root="$PWD" name="" install=no kept=() bound=()
 while [ "$1" != -- ]; do
-    case "$1" in
-    --name) name="$2" && shift ;; --install) install=yes ;; --keep-in-tmp) kept+=("$2") && shift ;;
-    esac
-    shift
+    case "$1" in --install) install=yes ;; --name) name="$2" && shift ;; *) kept+=("$2") && shift ;;
+    esac && shift
 done
 shift
-# A tmpfs on /tmp, with what must stay there (the folder, a build/ linked into /tmp, a desktop's
+# A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
 # display) bound back from a descriptor opened before, not resolved again.
 for path in "$root" "$(readlink -f build)" "${kept[@]}"; do
     if [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]]; then

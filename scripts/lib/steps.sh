@@ -13,8 +13,7 @@ configure() { # PRESET; a build folder made where the clone stood before it move
     cmake --preset "$1" >/dev/null
 }
 build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"}; } # [TARGETS]
-# on_machine PATH: a path in build/ as the machine names it, in a root of the other release too
-# (where build/ is the root's own, build/debian-RELEASE/build), so that a user opens that file.
+# on_machine PATH: a path in build/ as the machine names it, from a root of the other release too
 on_machine() { echo "${METRONOME_BUILD_ON_MACHINE:-$root/build}${1#"$root/build"}"; }
 session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
 windows_session() { "$session" --prefix "$root/build/windows/wineprefix" --quiet-alsa \
