@@ -304,8 +304,11 @@ def stamped_the_old_way(release):
 def cases(temp, fakes):
     """The table. Stand-ins live in /var/tmp: this /tmp the commands hide, and the copy's ':'
     would split PATH."""
-    this = '13' if 'VERSION_ID="13"' in Path('/etc/os-release').read_text() else '12'
-    other = {'12': '13', '13': '12'}[this]
+    releases = dict(line.split() for line in
+                    (source / 'scripts' / 'lib' / 'releases').read_text().splitlines())
+    os_release = Path('/etc/os-release').read_text().replace('"', '')
+    this = next(r for r in releases if f'VERSION_ID={r}\n' in os_release)
+    other = next(r for r in releases if r != this)
     failing_wine = stand_in(fakes / 'wine', 'wine', '[ "$1" != winecfg ] || '
                             '{ echo "stand-in winecfg: cannot" >&2; exit 1; }\n'
                             f'exec {shutil.which("wine")} "$@"\n')
@@ -319,17 +322,36 @@ def cases(temp, fakes):
                        'time.sleep(60)\'\n')
     missing = stand_in(fakes / 'apt', 'apt-get', f'echo "$*" >>{fakes}/apt.log\n'
                        'case " $* " in *" install "*) sleep 4 ;; esac\n')
-    # A mirror mid-sync: the security suite's i386 list fails every time; the install resolves
-    # only with the release as its target (FAKE_PAIRS=targeted), or not at all.
-    codename = {'12': 'bookworm', '13': 'trixie'}[this]
+    # A mirror mid-sync: one list (FAKE_FAILS, its path) fails every time. The install resolves
+    # as it is (FAKE_PAIRS=plain), or with the release as its target, as apt says (FAKE_PAIRS):
+    # 'targeted' resolves, 'newer' finds zlib1g:i386 older than the machine's zlib1g, 'lacks'
+    # finds no wine32:i386, 'downgrades' would downgrade zlib1g. apt-cache tells zlib1g:i386's
+    # candidate, none where the list lacks it. apt's words as it says them.
+    codename = releases[this]
+    broken = 'E: Unable to correct problems, you have held broken packages.'
+    apt_says = {'newer': f' libcurl4:i386 : Depends: zlib1g:i386 (>= 1:1.1.4) but it is not '
+                f'installable\n{broken}', 'lacks': 'E: Unable to locate package wine32:i386',
+                'downgrades': 'The following packages will be DOWNGRADED:\n  zlib1g\n0 upgraded, 0 '
+                'newly installed, 1 downgraded, 0 to remove and 0 not upgraded.'}
     mid_sync = stand_in(fakes / 'mid-sync', 'apt-get', f'echo "$*" >>{fakes}/mid-sync.log\n'
                         'case " $* " in\n*" update "*) echo "E: Failed to fetch http://mirror.'
-                        f'invalid/debian-security/dists/{codename}-security/main/binary-i386/'
-                        'Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in '
-                        'progress?" >&2 && exit 100 ;;\n*" -s "*" -t "*) [ "$FAKE_PAIRS" = '
-                        'targeted ] || exit 100 ;;\n*" -s "*) echo "E: Unable to correct problems,'
-                        ' you have held broken packages." >&2 && exit 100 ;;\nesac\n')
+                        'invalid/${FAKE_FAILS:-debian-security/dists/'
+                        f'{codename}-security/main/binary-i386}}/by-hash/SHA256/ab  File has '
+                        'unexpected size (374820 != 376004). Mirror sync in progress?" >&2 && '
+                        'exit 100 ;;\n*" -s "*" -t "*) case "$FAKE_PAIRS" in\n'
+                        + ''.join(f"    {k}) echo '{v}' && [ {k} = downgrades ] || exit 100 ;;\n"
+                                  for k, v in apt_says.items()) +
+                        '    targeted) ;;\n    *) exit 100 ;;\n  esac ;;\n*" -s "*) [ '
+                        f'"$FAKE_PAIRS" = plain ] || {{ echo "{broken}" && exit 100; }} ;;\nesac\n')
+    stand_in(fakes / 'mid-sync', 'apt-cache', '[ "$FAKE_PAIRS" = lacks ] || printf "%s\\n" '
+             '"zlib1g:i386:" "  Installed: (none)" "  Candidate: 1:1.0"\n')
     mid_sync['PATH'] = f'{fakes / "mid-sync"}:{missing["PATH"]}'  # dpkg-query: fluidsynth missing
+    failing = 'failed to download twice (its mirror is likely being updated)'
+    install_for = ['scripts/install-deps.sh', '--for', 'test.sh -N']
+    not_again = (f'Nothing was installed or downgraded. Try again in an hour: bash scripts/test.sh '
+                 f'-N; or run it on Debian {other}, whose own versions pair, as root: bash '
+                 f'scripts/on-debian.sh {other} test.sh -N')
+    plain_install = '-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends '
 
     def installed_as(target):
         def check(folder):
@@ -433,13 +455,29 @@ def cases(temp, fakes):
              action=('second', None), before=['unshare', '--pid', '--fork', '--mount-proc'],
              unless=not_root, then=installed_once),
         Case('test.sh -N, fluidsynth missing, a list failing: the release\'s own versions',
-             listing, 0, f"installing {codename}'s own versions", env=dict(mid_sync,
-             FAKE_PAIRS='targeted'), unless=not_root, then=installed_as([
-                 f'-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends -t {codename} '
-                 'fluidsynth'])),
+             listing, 0, f"{codename}-security main i386 {failing}; installing Debian {this}'s "
+             'own versions, which the other lists agree on',
+             env=dict(mid_sync, FAKE_PAIRS='targeted'),
+             unless=not_root, then=installed_as([f'{plain_install}-t {codename} fluidsynth'])),
         Case('test.sh -N, fluidsynth missing, a list failing, the machine\'s libraries newer',
-             listing, 1, f'the package list {codename}-security main i386 did not come, as while '
-             'its mirror is mid-sync', env=mid_sync, unless=not_root, then=installed_as([])),
+             listing, 1, f'the package list {codename}-security main i386 {failing}, and the '
+             "other lists hold zlib1g:i386 1:1.0, older than this machine's zlib1g ",
+             env=dict(mid_sync, FAKE_PAIRS='newer'), unless=not_root, then=installed_as([])),
+        # The install alone, for the command named: the sentence names it as the next step.
+        Case('install-deps.sh, the base i386 list failing, the whole list missing', install_for,
+             1, f'the package list {codename} main i386 {failing}, and the other lists hold no '
+             f'wine32:i386. {not_again}', env=dict(mid_sync, FAKE_PAIRS='lacks',
+             FAKE_FAILS=f'debian/dists/{codename}/main/binary-i386'), unless=not_root,
+             then=installed_as([])),
+        Case('install-deps.sh, the security amd64 list failing, the others enough', install_for,
+             0, f'{codename}-security main amd64 {failing}; the other lists hold all the install '
+             'needs, so it goes ahead with them', env=dict(mid_sync, FAKE_PAIRS='plain',
+             FAKE_FAILS=f'debian-security/dists/{codename}-security/main/binary-amd64'),
+             unless=not_root, then=installed_as([f'{plain_install}fluidsynth'])),
+        Case('install-deps.sh, a list failing, the release\'s own versions a downgrade',
+             install_for, 1, f"{failing}, and the other lists pair only by downgrading this "
+             f"machine's zlib1g 1:", env=dict(mid_sync, FAKE_PAIRS='downgrades'), unless=not_root,
+             then=installed_as([])),
         Case('test.sh -N by a user as root of their own user namespace, fluidsynth missing',
              listing, 0, 'install-deps: installing fluidsynth', folder=plain, unless=no_users,
              before=[*nobody, 'unshare', '--user', '--map-root-user'], setup=lambda f: (
