@@ -333,8 +333,9 @@ def cases(temp, fakes):
                 f'installable\n{broken}', 'lacks': 'E: Unable to locate package wine32:i386',
                 'downgrades': 'The following packages will be DOWNGRADED:\n  zlib1g\n0 upgraded, 0 '
                 'newly installed, 1 downgraded, 0 to remove and 0 not upgraded.'}
-    mid_sync = stand_in(fakes / 'mid-sync', 'apt-get', f'echo "$*" >>{fakes}/mid-sync.log\n'
-                        'case " $* " in\n*" update "*) echo "E: Failed to fetch http://mirror.'
+    mid_sync = stand_in(fakes / 'mid-sync', 'apt-get', f'echo "$*" >>{fakes}/mid-sync-'
+                        '$FAKE_PAIRS.log\ncase " $* " in\n*" update "*) echo "E: Failed to fetch '
+                        'http://mirror.'
                         'invalid/${FAKE_FAILS:-debian-security/dists/'
                         f'{codename}-security/main/binary-i386}}/by-hash/SHA256/ab  File has '
                         'unexpected size (374820 != 376004). Mirror sync in progress?" >&2 && '
@@ -353,10 +354,9 @@ def cases(temp, fakes):
                  f'scripts/on-debian.sh {other} test.sh -N')
     plain_install = '-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends '
 
-    def installed_as(target):
+    def installed_as(pairs, target):  # the row's own log: a row failing early leaves its own
         def check(folder):
-            calls = (fakes / 'mid-sync.log').read_text().splitlines()
-            (fakes / 'mid-sync.log').unlink()
+            calls = (fakes / f'mid-sync-{pairs}.log').read_text().splitlines()
             installs = [c for c in calls if ' install ' in c and ' -s ' not in c]
             if sum(' update' in c for c in calls) != 2:
                 return f'the lists not fetched twice: {calls}'
@@ -457,27 +457,28 @@ def cases(temp, fakes):
         Case('test.sh -N, fluidsynth missing, a list failing: the release\'s own versions',
              listing, 0, f"{codename}-security main i386 {failing}; installing Debian {this}'s "
              'own versions, which the other lists agree on',
-             env=dict(mid_sync, FAKE_PAIRS='targeted'),
-             unless=not_root, then=installed_as([f'{plain_install}-t {codename} fluidsynth'])),
+             env=dict(mid_sync, FAKE_PAIRS='targeted'), unless=not_root,
+             then=installed_as('targeted', [f'{plain_install}-t {codename} fluidsynth'])),
         Case('test.sh -N, fluidsynth missing, a list failing, the machine\'s libraries newer',
              listing, 1, f'the package list {codename}-security main i386 {failing}, and the '
              "other lists hold zlib1g:i386 1:1.0, older than this machine's zlib1g ",
-             env=dict(mid_sync, FAKE_PAIRS='newer'), unless=not_root, then=installed_as([])),
+             env=dict(mid_sync, FAKE_PAIRS='newer'), unless=not_root,
+             then=installed_as('newer', [])),
         # The install alone, for the command named: the sentence names it as the next step.
         Case('install-deps.sh, the base i386 list failing, the whole list missing', install_for,
              1, f'the package list {codename} main i386 {failing}, and the other lists hold no '
              f'wine32:i386. {not_again}', env=dict(mid_sync, FAKE_PAIRS='lacks',
              FAKE_FAILS=f'debian/dists/{codename}/main/binary-i386'), unless=not_root,
-             then=installed_as([])),
+             then=installed_as('lacks', [])),
         Case('install-deps.sh, the security amd64 list failing, the others enough', install_for,
              0, f'{codename}-security main amd64 {failing}; the other lists hold all the install '
              'needs, so it goes ahead with them', env=dict(mid_sync, FAKE_PAIRS='plain',
              FAKE_FAILS=f'debian-security/dists/{codename}-security/main/binary-amd64'),
-             unless=not_root, then=installed_as([f'{plain_install}fluidsynth'])),
+             unless=not_root, then=installed_as('plain', [f'{plain_install}fluidsynth'])),
         Case('install-deps.sh, a list failing, the release\'s own versions a downgrade',
              install_for, 1, f"{failing}, and the other lists pair only by downgrading this "
              f"machine's zlib1g 1:", env=dict(mid_sync, FAKE_PAIRS='downgrades'), unless=not_root,
-             then=installed_as([])),
+             then=installed_as('downgrades', [])),
         Case('test.sh -N by a user as root of their own user namespace, fluidsynth missing',
              listing, 0, 'install-deps: installing fluidsynth', folder=plain, unless=no_users,
              before=[*nobody, 'unshare', '--user', '--map-root-user'], setup=lambda f: (
