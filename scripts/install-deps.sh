@@ -100,7 +100,7 @@ refuse() { # FAILED_LISTS APT_SAID: the package apt names first, and why it cann
   elif [ -n "$here" ] && dpkg --compare-versions "$here" gt "$there"; then
     why="hold $name $there, older than this machine's ${name%:*} $here, which it must match"
   else why="do not pair, as apt says: $(grep -E '^E' <<<"$2" | tail -n 1 || true)"; fi
-  [ -n "$roots" ] || next="; or run it on Debian $other, whose own versions pair, as root:"
+  [ -n "$roots" ] || next="; or run it on Debian $other, in a root of its own, as root:"
   [ -n "$roots" ] || next+=" ${sudo}bash scripts/on-debian.sh $other ${typed:-test.sh}"
   echo "install-deps: the package list $1 $failing, and the other lists $why. Nothing was" \
     "installed or downgraded. Try again in an hour: bash scripts/${typed:-install-deps.sh}$next" >&2

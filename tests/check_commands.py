@@ -350,7 +350,7 @@ def cases(temp, fakes):
     failing = 'failed to download twice (its mirror is likely being updated)'
     install_for = ['scripts/install-deps.sh', '--for', 'test.sh -N']
     not_again = (f'Nothing was installed or downgraded. Try again in an hour: bash scripts/test.sh '
-                 f'-N; or run it on Debian {other}, whose own versions pair, as root: bash '
+                 f'-N; or run it on Debian {other}, in a root of its own, as root: bash '
                  f'scripts/on-debian.sh {other} test.sh -N')
     plain_install = '-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends '
 
