@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building, testing and the benchmark need on the Debian releases scripts/lib/releases
+# Installs what building, testing and the benchmark need on the Debian releases scripts/releases
 # names, and the Japanese and English locales Wine runs in. Idempotent: when everything is there
 # it installs nothing and does not touch the network.
 #   install-deps.sh            everything
@@ -45,10 +45,10 @@ if [ -n "$roots" ]; then packages=(debootstrap python3 git procps util-linux mou
 release="$(. /etc/os-release 2>/dev/null && echo "${ID:-}:${VERSION_ID:-}:${PRETTY_NAME:-}")" ||
   release="::a system without /etc/os-release"
 read -r version codename < <(awk -v r="$release" 'index(r, "debian:" $1 ":") == 1' \
-  scripts/lib/releases) || { echo "install-deps: this is ${release#*:*:}, not $(sed -E \
-  's/(.*) (.*)/Debian \1 (\2)/; $!s/$/ or/' scripts/lib/releases | paste -sd ' '), the releases" \
+  scripts/releases) || { echo "install-deps: this is ${release#*:*:}, not $(sed -E \
+  's/(.*) (.*)/Debian \1 (\2)/; $!s/$/ or/' scripts/releases | paste -sd ' '), the releases" \
   "the project installs on" >&2 && exit 2; }
-other="$(awk -v v="$version" '$1 != v { print $1; exit }' scripts/lib/releases)"
+other="$(awk -v v="$version" '$1 != v { print $1; exit }' scripts/releases)"
 # As root, through sudo where this is a user; debconf asks nothing (sudo would drop the setting).
 as_root=(env DEBIAN_FRONTEND=noninteractive) sudo=''
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo "${as_root[@]}") sudo='sudo '; fi

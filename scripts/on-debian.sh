@@ -11,10 +11,10 @@
 # Its own help only before the command's name: what follows is the command's to answer.
 # shellcheck source=scripts/lib/arguments.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh" "${@:1:2}"
-releases="$(cut -d ' ' -f 1 scripts/lib/releases | paste -sd '|')" # and their suites, by name
+releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 usage="usage: on-debian.sh $releases COMMAND [ARGUMENTS...]"
 [ $# -ge 2 ] || usage_error "$usage"
-suite="$(awk -v release="$1" '$1 == release { print $2 }' scripts/lib/releases)"
+suite="$(awk -v release="$1" '$1 == release { print $2 }' scripts/releases)"
 [ -n "$suite" ] || usage_error "the release is ${releases//|/ or }, not '$1' ($usage)"
 release="$1" command="${2%.sh}"
 if [ "$command" = on-debian ] || [[ "$command" == */* ]] || [ ! -f "scripts/$command.sh" ]; then

@@ -305,7 +305,7 @@ def cases(temp, fakes):
     """The table. Stand-ins live in /var/tmp: this /tmp the commands hide, and the copy's ':'
     would split PATH."""
     releases = dict(line.split() for line in
-                    (source / 'scripts' / 'lib' / 'releases').read_text().splitlines())
+                    (source / 'scripts' / 'releases').read_text().splitlines())
     os_release = Path('/etc/os-release').read_text().replace('"', '')
     this = next(r for r in releases if f'VERSION_ID={r}\n' in os_release)
     other = next(r for r in releases if r != this)
