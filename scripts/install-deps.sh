@@ -14,7 +14,7 @@ roots='' typed=''
 while [ $# -gt 0 ]; do
   case "$1" in
   --roots) roots=yes ;;
-  --for) [ $# -ge 2 ] || usage_error "--for needs the command typed" && typed="$2" && shift ;;
+  --for) [ $# -ge 2 ] || usage_error "--for needs the command typed" && typed="${2% }" && shift ;;
   *) usage_error "unknown argument '$1' (usage: install-deps.sh [--roots] [--for COMMAND])" ;;
   esac && shift
 done
