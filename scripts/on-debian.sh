@@ -11,13 +11,11 @@
 # Its own help only before the command's name: what follows is the command's to answer.
 # shellcheck source=scripts/lib/arguments.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh" "${@:1:2}"
-usage="usage: on-debian.sh 12|13 COMMAND [ARGUMENTS...]"
+typed=("$@") # all of it, for the install's sentence
+releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 [ $# -ge 2 ] || usage_error "$usage"
-case "$1" in
-12) suite=bookworm ;;
-13) suite=trixie ;;
-*) usage_error "the release is 12 or 13, not '$1' ($usage)" ;;
-esac
+suite="$(awk -v release="$1" '$1 == release { print $2 }' scripts/releases)"
+[ -n "$suite" ] || usage_error "the release is ${releases//|/ or }, not '$1' ($usage)"
 release="$1" command="${2%.sh}"
 if [ "$command" = on-debian ] || [[ "$command" == */* ]] || [ ! -f "scripts/$command.sh" ]; then
     usage_error "no command '$2' in scripts/ to run on Debian $release ($usage)"

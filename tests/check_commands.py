@@ -309,8 +309,11 @@ def stamped_the_old_way(release):
 def cases(temp, fakes):
     """The table. Stand-ins live in /var/tmp: this /tmp the commands hide, and the copy's ':'
     would split PATH."""
-    this = '13' if 'VERSION_ID="13"' in Path('/etc/os-release').read_text() else '12'
-    other = {'12': '13', '13': '12'}[this]
+    releases = dict(line.split() for line in
+                    (source / 'scripts' / 'releases').read_text().splitlines())
+    os_release = Path('/etc/os-release').read_text().replace('"', '')
+    this = next(r for r in releases if f'VERSION_ID={r}\n' in os_release)
+    other = next(r for r in releases if r != this)
     failing_wine = stand_in(fakes / 'wine', 'wine', '[ "$1" != winecfg ] || '
                             '{ echo "stand-in winecfg: cannot" >&2; exit 1; }\n'
                             f'exec {shutil.which("wine")} "$@"\n')
@@ -324,22 +327,41 @@ def cases(temp, fakes):
                        'time.sleep(60)\'\n')
     missing = stand_in(fakes / 'apt', 'apt-get', f'echo "$*" >>{fakes}/apt.log\n'
                        'case " $* " in *" install "*) sleep 4 ;; esac\n')
-    # A mirror mid-sync: the security suite's i386 list fails every time; the install resolves
-    # only with the release as its target (FAKE_PAIRS=targeted), or not at all.
-    codename = {'12': 'bookworm', '13': 'trixie'}[this]
-    mid_sync = stand_in(fakes / 'mid-sync', 'apt-get', f'echo "$*" >>{fakes}/mid-sync.log\n'
-                        'case " $* " in\n*" update "*) echo "E: Failed to fetch http://mirror.'
-                        f'invalid/debian-security/dists/{codename}-security/main/binary-i386/'
-                        'Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in '
-                        'progress?" >&2 && exit 100 ;;\n*" -s "*" -t "*) [ "$FAKE_PAIRS" = '
-                        'targeted ] || exit 100 ;;\n*" -s "*) echo "E: Unable to correct problems,'
-                        ' you have held broken packages." >&2 && exit 100 ;;\nesac\n')
+    # A mirror mid-sync: one list (FAKE_FAILS, its path) fails every time. The install resolves
+    # as it is (FAKE_PAIRS=plain), or with the release as its target, as apt says (FAKE_PAIRS):
+    # 'targeted' resolves, 'newer' finds zlib1g:i386 older than the machine's zlib1g, 'lacks'
+    # finds no wine32:i386, 'downgrades' would downgrade zlib1g. apt-cache tells zlib1g:i386's
+    # candidate, none where the list lacks it. apt's words as it says them.
+    codename = releases[this]
+    broken = 'E: Unable to correct problems, you have held broken packages.'
+    apt_says = {'newer': f' libcurl4:i386 : Depends: zlib1g:i386 (>= 1:1.1.4) but it is not '
+                f'installable\n{broken}', 'lacks': 'E: Unable to locate package wine32:i386',
+                'downgrades': 'The following packages will be DOWNGRADED:\n  zlib1g\n0 upgraded, 0 '
+                'newly installed, 1 downgraded, 0 to remove and 0 not upgraded.'}
+    mid_sync = stand_in(fakes / 'mid-sync', 'apt-get', f'echo "$*" >>{fakes}/mid-sync-'
+                        '$FAKE_PAIRS.log\ncase " $* " in\n*" update "*) echo "E: Failed to fetch '
+                        'http://mirror.'
+                        'invalid/${FAKE_FAILS:-debian-security/dists/'
+                        f'{codename}-security/main/binary-i386}}/by-hash/SHA256/ab  File has '
+                        'unexpected size (374820 != 376004). Mirror sync in progress?" >&2 && '
+                        'exit 100 ;;\n*" -s "*" -t "*) case "$FAKE_PAIRS" in\n'
+                        + ''.join(f"    {k}) echo '{v}' && [ {k} = downgrades ] || exit 100 ;;\n"
+                                  for k, v in apt_says.items()) +
+                        '    targeted) ;;\n    *) exit 100 ;;\n  esac ;;\n*" -s "*) [ '
+                        f'"$FAKE_PAIRS" = plain ] || {{ echo "{broken}" && exit 100; }} ;;\nesac\n')
+    stand_in(fakes / 'mid-sync', 'apt-cache', '[ "$FAKE_PAIRS" = lacks ] || printf "%s\\n" '
+             '"zlib1g:i386:" "  Installed: (none)" "  Candidate: 1:1.0"\n')
     mid_sync['PATH'] = f'{fakes / "mid-sync"}:{missing["PATH"]}'  # dpkg-query: fluidsynth missing
+    failing = 'failed to download twice (its mirror is likely being updated)'
+    install_for = ['scripts/install-deps.sh', '--for', 'test.sh -N ']  # as printf '%q ' quotes
+    not_again = (f'Nothing was installed or downgraded. Try again in an hour: bash scripts/test.sh '
+                 f'-N; or run it on Debian {other}, in a root of its own, as root: bash '
+                 f'scripts/on-debian.sh {other} test.sh -N')
+    plain_install = '-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends '
 
-    def installed_as(target):
+    def installed_as(pairs, target):  # the row's own log: a row failing early leaves its own
         def check(folder):
-            calls = (fakes / 'mid-sync.log').read_text().splitlines()
-            (fakes / 'mid-sync.log').unlink()
+            calls = (fakes / f'mid-sync-{pairs}.log').read_text().splitlines()
             installs = [c for c in calls if ' install ' in c and ' -s ' not in c]
             if sum(' update' in c for c in calls) != 2:
                 return f'the lists not fetched twice: {calls}'
@@ -386,7 +408,7 @@ def cases(temp, fakes):
              0, 'A longer fuzz run', folder=bare),
         Case('on-debian.sh, this very release', ['scripts/on-debian.sh', this, 'test.sh'], 2,
              f'this machine is Debian {this} already', folder=bare),
-        Case('install-deps.sh, its help', ['scripts/install-deps.sh', '--roots', '-h'], 0,
+        Case('install-deps.sh, its help', ['scripts/install-deps.sh', '--on-debian', '-h'], 0,
              'only what on-debian.sh needs', folder=bare),
         Case('install-deps.sh, an unknown argument', ['scripts/install-deps.sh', '--all'], 2,
              "install-deps: unknown argument '--all'", folder=bare),
@@ -437,7 +459,8 @@ def cases(temp, fakes):
         *[Case(f'test.sh {" ".join(words)}', ['scripts/test.sh', *words], 2, says, folder=bare,
                then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder')
           for words, says in (
-              (['-N', '-R'], "option requires an argument -- 'R'"), (['-R', ''], '-R needs a value'),
+              (['-N', '-R'], "option requires an argument -- 'R'"),
+              (['-R', ''], '-R needs a value'),
               (['--bogus'], "unrecognized option '--bogus'"), (['Dialog'], "'Dialog' is not"),
               (['-R=Dialog'], "-R takes its value as the next word"),
               (['-R', '^BeatPeriodMs', '-E', '-N'], "-E needs a value, and '-N' is an option"),
@@ -454,13 +477,30 @@ def cases(temp, fakes):
              action=('second', None), before=['unshare', '--pid', '--fork', '--mount-proc'],
              unless=not_root, then=installed_once),
         Case('test.sh -N, fluidsynth missing, a list failing: the release\'s own versions',
-             listing, 0, f"installing {codename}'s own versions", env=dict(mid_sync,
-             FAKE_PAIRS='targeted'), unless=not_root, then=installed_as([
-                 f'-o DPkg::Lock::Timeout=600 -q -y install --no-install-recommends -t {codename} '
-                 'fluidsynth'])),
+             listing, 0, f"{codename}-security main i386 {failing}; installing Debian {this}'s "
+             'own versions, which the other lists agree on',
+             env=dict(mid_sync, FAKE_PAIRS='targeted'), unless=not_root,
+             then=installed_as('targeted', [f'{plain_install}-t {codename} fluidsynth'])),
         Case('test.sh -N, fluidsynth missing, a list failing, the machine\'s libraries newer',
-             listing, 1, f'the package list {codename}-security main i386 did not come, as while '
-             'its mirror is mid-sync', env=mid_sync, unless=not_root, then=installed_as([])),
+             listing, 1, f'the package list {codename}-security main i386 {failing}, and the '
+             "other lists hold zlib1g:i386 1:1.0, older than this machine's zlib1g ",
+             env=dict(mid_sync, FAKE_PAIRS='newer'), unless=not_root,
+             then=installed_as('newer', [])),
+        # The install alone, for the command named: the sentence names it as the next step.
+        Case('install-deps.sh, the base i386 list failing, the whole list missing', install_for,
+             1, f'the package list {codename} main i386 {failing}, and the other lists hold no '
+             f'wine32:i386. {not_again}', env=dict(mid_sync, FAKE_PAIRS='lacks',
+             FAKE_FAILS=f'debian/dists/{codename}/main/binary-i386'), unless=not_root,
+             then=installed_as('lacks', [])),
+        Case('install-deps.sh, the security amd64 list failing, the others enough', install_for,
+             0, f'{codename}-security main amd64 {failing}; the other lists hold all the install '
+             'needs, so it goes ahead with them', env=dict(mid_sync, FAKE_PAIRS='plain',
+             FAKE_FAILS=f'debian-security/dists/{codename}-security/main/binary-amd64'),
+             unless=not_root, then=installed_as('plain', [f'{plain_install}fluidsynth'])),
+        Case('install-deps.sh, a list failing, the release\'s own versions a downgrade',
+             install_for, 1, f"{failing}, and the other lists pair only by downgrading this "
+             f"machine's zlib1g 1:", env=dict(mid_sync, FAKE_PAIRS='downgrades'), unless=not_root,
+             then=installed_as('downgrades', [])),
         # Root is refused in a user's folder, build/ or not, in one sentence, writing nothing.
         Case('run.sh by root in a user\'s clone, no build/', run, 1, "this folder is nobody's, who "
              "could not remove what root made in it: as nobody, type bash scripts/run.sh "

@@ -3,11 +3,11 @@
 # takes its lock (fd 9, held by every process, freed by the kernel with the last), installs with
 # sudo, starts the namespace and its process 1 (scripts/lib/init.sh). Ctrl+C, Ctrl+\, SIGTERM or
 # SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
-#   command.sh --name NAME [init.sh's --keep-in-tmp PATH]... -- [ARGS...]
+#   command.sh --name NAME --typed 'NAME.sh ARGS' [init.sh's --keep-in-tmp PATH]... -- [ARGS...]
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-[ "${1:-}" = --name ] || { echo "usage: command.sh --name NAME [OPTIONS] -- ARGS" >&2; exit 2; }
-root="$PWD" name="$2" && shift 2 # the rest is init.sh's, passed on
+root="$PWD" name="" typed="" # and the rest is init.sh's, passed on
+while [[ "${1:-}" =~ ^--(name|typed)$ ]]; do printf -v "${1#--}" %s "$2" && shift 2; done
 fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
 # What CMake or Ninja cannot build under: CMake's list separator, quote, escape, globs, variable
 # references and $(...) (left to Ninja, which has no escape for it), Ninja's line breaks.
@@ -73,7 +73,7 @@ echo "$name" >"/proc/$$/fd/9"
 # Root installs inside the namespace, ended with the command. A user installs here, where sudo
 # may ask for a password; apt, without the lock, is left to finish if the command is killed.
 install=(--install)
-if [ "$(id -u)" != 0 ]; then install=() && bash scripts/install-deps.sh 9>&-; fi
+if [ "$(id -u)" != 0 ]; then install=() && bash scripts/install-deps.sh --for "$typed" 9>&-; fi
 
 # util-linux 2.38's unshare calls a process 1 killed by SIGKILL its own failure ("sigprocmask
 # unblock failed", exit 1): its stderr alone goes through a filter (fd 6) whose status tells;
@@ -84,7 +84,7 @@ stderr_filter=$! status=0
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh --name "$name" "${install[@]}" "$@" 8>&2 2>&6 6>&- &
+    bash scripts/lib/init.sh --name "$name" --typed "$typed" "${install[@]}" "$@" 8>&2 2>&6 6>&- &
 wait $! || status=$?
 exec 6>&-
 wait "$stderr_filter" || status=137 # once the filter has said all, and freed the lock

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Process 1 of a command's namespace (started by scripts/lib/command.sh), which the kernel ends
 # with it: its own /tmp, the mark Wine checks, root's install (--install), then the steps.
-#   init.sh --name NAME [--install] [--keep-in-tmp PATH]... -- [ARGS...]
+#   init.sh --name NAME --typed 'NAME.sh ARGS' [--install] [--keep-in-tmp PATH]... -- [ARGS...]
 #   --keep-in-tmp: a path in the machine's /tmp the steps need (a desktop's display)
 set -euo pipefail
 exec 2>&8 8>&-
@@ -10,9 +10,10 @@ cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # waits (run, below), not while a command runs in its foreground.
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
-root="$PWD" name="" install=no kept=() bound=()
+root="$PWD" name="" typed="" install=no kept=() bound=()
 while [ "$1" != -- ]; do
-    case "$1" in --install) install=yes ;; --name) name="$2" && shift ;; *) kept+=("$2") && shift ;;
+    case "$1" in --install) install=yes ;; --keep-in-tmp) kept+=("$2") && shift ;;
+    *) printf -v "${1#--}" %s "$2" && shift ;; # --name, --typed
     esac && shift
 done
 shift
@@ -39,6 +40,6 @@ unset TMPDIR
 
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
-only=() && if [ "$name" = on-debian ]; then only=(--roots); fi # the rest goes into the root
-if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${only[@]}"; fi
+only=() && if [ "$name" = on-debian ]; then only=(--on-debian); fi # the rest goes into the root
+if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${only[@]}" --for "$typed"; fi
 run bash "scripts/steps/$name.sh" "$@"
