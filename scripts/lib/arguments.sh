@@ -23,13 +23,6 @@ seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, int
 }
 hand_over() { # [--keep-in-tmp PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the command's namespace
     [ -z "${METRONOME_CHECK_ONLY:-}" ] || exit 0 # the arguments only checked, for on-debian.sh
-    # Root's files would lock the folder's owner out of it. on-debian.sh gives what it makes to the
-    # owner; in a root of the other release it made (/.metronome-release) build/ is root's own.
-    local owner line="$command_name.sh${typed[*]:+$(printf ' %q' "${typed[@]}")}" # as typed
-    owner="$(stat -c %U .)"
-    [ "$(id -u)" != 0 ] || [ "$owner" = root ] || [ "$command_name" = on-debian ] ||
-        [ -e /.metronome-release ] || { echo "$command_name: this folder is $owner's, who could" \
-        "not remove what root made in it: as $owner, type bash scripts/$line" >&2
-        exit 1; }
-    exec bash scripts/lib/command.sh --name "$command_name" --typed "$line" "$@"
+    exec bash scripts/lib/command.sh --name "$command_name" \
+        --typed "$command_name.sh${typed[*]:+$(printf ' %q' "${typed[@]}")}" "$@"
 }

@@ -40,10 +40,16 @@ if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
         "(${why//$'\n'/ }); it needs $lacks"
 fi
 
+# Root's files would lock the folder's owner out of it: on-debian.sh gives what it makes to the
+# owner, and in a root of the other release it made (/.metronome-release) build/ is root's own.
 # build/: this user's folder, or a link to one, with nothing of another's in it (but the other
 # release's roots, root's own, and Wine prefixes, whose owner Wine checks).
 owner() { stat -c %U "$1" 2>/dev/null; }
-if [ -L build ] && ! readlink -f build >/dev/null; then
+if [ "$(id -u)" = 0 ] && [ "$(owner .)" != root ] && [ "$name" != on-debian ] &&
+    [ ! -e /.metronome-release ]; then
+    fail 1 "this folder is $(owner .)'s, who could not remove what root made in it: as" \
+        "$(owner .), type bash scripts/$typed"
+elif [ -L build ] && ! readlink -f build >/dev/null; then
     fail 1 "build is a link that loops: remove it (rm build) and a build/ is made afresh."
 elif [ -L build ] && [ ! -e build ]; then
     fail 1 "build is a link to $(readlink -f build), which is not there: make that folder, or" \
