@@ -9,8 +9,8 @@
 # minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh --seconds 600 1000.
 # BENCH_NAME (default "benchmark") names the report and its recordings in build/.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 publish=0 load=0 seconds=30 tempi=()
 while [ $# -gt 0 ]; do
     case "$1" in

@@ -8,8 +8,8 @@
 #   --for         the command it installs for, as typed (its arguments shell-quoted), which its
 #                 sentence names where it cannot install
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "$0")/lib/arguments.sh" # strict mode, --help
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "$0")/lib/start.sh" # strict mode, --help
 on_debian='' asked=''
 while [ $# -gt 0 ]; do
   case "$1" in

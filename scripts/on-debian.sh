@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Runs one of this folder's commands on the other Debian release: in a root filesystem of Debian
-# 12 (bookworm) or 13 (trixie), made by debootstrap from the mirror this machine's apt uses.
-#   on-debian.sh RELEASE COMMAND [ARGUMENTS...]     RELEASE 12 or 13; COMMAND a script of
-#                                                   scripts/: on-debian.sh 13 test.sh -R NAME
+# Runs one of this folder's commands on the other Debian release (scripts/releases), in a root
+# filesystem made by debootstrap from the mirror this machine's apt uses.
+#   on-debian.sh RELEASE COMMAND [ARGUMENTS...]    COMMAND a script of scripts/, as in
+#                                                  on-debian.sh 13 test.sh -R NAME
 # The root is kept in build/debian-RELEASE/root between runs and made again when the release's
 # packages change (its Release file's date); a making cut short is never taken for made. There
 # the command sees this folder at its own path, with build/debian-RELEASE/build as its build/.
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # Its own help only before the command's name: what follows is the command's to answer.
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh" "${@:1:2}"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh" "${@:1:2}"
 typed=("$@") # all of it, for the install's sentence
 releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 [ $# -ge 2 ] || usage_error "$usage"

@@ -14,34 +14,29 @@
 # program really sent (build/run-click.log), recorded by the test MIDI mapper and rendered by the
 # same synthesiser.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 seconds="" port="" demo=0
 while [ $# -gt 0 ]; do
     case "$1" in
-    --seconds) check_seconds "${2:-}" && seconds="$2" && shift 2 ;;
-    --port)
-        if [ $# -lt 2 ] || [ -z "$2" ]; then usage_error "--port needs a value ($usage)"; fi
-        port="$2" && shift 2
-        ;;
-    --demo) demo=1 && shift ;;
+    --seconds) check_seconds "${2:-}" && seconds="$2" && shift ;;
+    --port) [ -n "${2:-}" ] || usage_error "--port needs a value ($usage)"; port="$2" && shift ;;
+    --demo) demo=1 ;;
     *) usage_error "unknown argument '$1' ($usage)" ;;
-    esac
+    esac && shift
 done
 if [ "$demo" = 1 ] && [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop, --demo records it instead: give one"
 fi
-# A desktop: an X display and an ALSA sequencer. The command has a /tmp of its own, which hides
-# the machine's: the display's socket folder, /tmp/.X11-unix, and its key (XAUTHORITY), where
-# that lies in /tmp, are bound into the command's /tmp so that the program reaches the display.
-mode=demo
-if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then mode=desktop; fi
-kept=()
-if [ "$mode" = desktop ]; then kept=(--keep-in-tmp /tmp/.X11-unix --keep-in-tmp "${XAUTHORITY:-}")
+# A desktop: an X display and an ALSA sequencer. The command's own /tmp hides the machine's: the
+# display's socket folder and its key (XAUTHORITY), where that lies in /tmp, are kept in view.
+mode=demo kept=()
+if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then
+    mode=desktop kept=(--keep-in-tmp /tmp/.X11-unix --keep-in-tmp "${XAUTHORITY:-}")
+elif [ -n "$port" ]; then
+    usage_error "--port plays the click on a desktop (an X display and an ALSA sequencer), and" \
+        "there is none here; leave out --port to demonstrate the program"
 fi
-no_desktop="--port plays the click on a desktop (an X display and an ALSA sequencer), and there"
-no_desktop+=" is none here; leave out --port to demonstrate the program"
-if [ "$mode" = demo ] && [ -n "$port" ]; then usage_error "$no_desktop"; fi
 
 # METRONOME_MIDI_PORT stands for --port, where --port means something.
 hand_over "${kept[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"

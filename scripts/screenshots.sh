@@ -4,7 +4,7 @@
 # as a user would.
 #   screenshots.sh
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
 hand_over --

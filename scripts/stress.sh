@@ -2,7 +2,7 @@
 # A long stress run through the real executable under Wine (the test command runs 20 s of it).
 #   stress.sh [--seconds N]   (default 600)
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 seconds_option 600 "$@"
 hand_over -- "$seconds"

@@ -12,8 +12,8 @@
 #                                --rerun-failed --schedule-random
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/arguments.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib/arguments.sh"
+# shellcheck source=scripts/lib/start.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 # ctest's options that choose, show or pace the tests, in one spelling each, read once by util-linux
 # getopt (-a: ctest spells -LE, -FA, -FS, -FC and -VV with one dash). ctest would ignore a word it
 # does not know and run every test; each is refused here in one sentence, before anything is
@@ -40,9 +40,8 @@ while [ "$1" != -- ]; do
     value="$1" && shift
     if [ -z "$value" ] && [ "$name" != show-only ]; then usage_error "$option needs a value"; fi
     if [[ "$value" == -* ]]; then usage_error "$option needs a value, and '$value' is an option"; fi
-    if [[ "$value" == =* ]]; then
+    [[ "$value" != =* ]] ||
         usage_error "$option takes its value as the next word, as in $example, not '$value'"
-    fi
     case "$name" in
     show-only) [[ "$value" =~ ^(|human|json-v1)$ ]] ||
         usage_error "--show-only takes human or json-v1, not '$value'"
@@ -53,10 +52,8 @@ while [ "$1" != -- ]; do
         usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, not '$value'" ;;
     output-log | output-junit) # from where it was typed; this folder's /tmp vanishes with it
         value="$(cd "$OLDPWD" && realpath -m -- "$value")"
-        if [[ "$value" != "$PWD/"* && "$value" != "$(realpath -m build)/"* ]]; then
-            usage_error "$option writes a file in this folder or its build/, as $option" \
-                "build/tests.${name#output-}, not '$value'"
-        fi ;;
+        [[ "$value" == "$PWD/"* || "$value" == "$(realpath -m build)/"* ]] || usage_error \
+            "$option writes a file in this folder or its build/ (build/tests.log), not '$value'" ;;
     esac
     ctest+=("$value")
 done

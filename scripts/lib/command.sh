@@ -27,8 +27,7 @@ namespace=(unshare --pid --fork --kill-child --mount-proc)
 if [ "$(id -u)" != 0 ]; then namespace=(unshare --user --map-root-user "${namespace[@]:1}"); fi
 if ! why="$("${namespace[@]}" mount -t tmpfs tmpfs /tmp 2>&1)"; then
     case "$(id -u):$(((0x$(sed -n 's/^CapEff:\s*//p' /proc/self/status) >> 21) & 1)):$why" in
-    0:*"Invalid argument"*)
-        lacks="a / that is a mount point, which a chroot lacks: bind its folder on itself" ;;
+    0:*"Invalid argument"*) lacks="a / that is a mount point (in a chroot, bind it on itself)" ;;
     0:0:*) lacks="CAP_SYS_ADMIN, which root in a container lacks, and leave from AppArmor: docker"
         lacks+=" run --cap-add SYS_ADMIN --security-opt apparmor=unconfined (or --privileged)" ;;
     0:*) lacks="leave from seccomp or AppArmor, which stop root with CAP_SYS_ADMIN here:"
@@ -63,12 +62,10 @@ elif [ "$name" != on-debian ] && [ "$(owner build/)" != "$(id -un)" ]; then
     fail 1 "build/ is $(owner build/)'s, not $(id -un)'s: run the command as $(owner build/)," \
         "or remove build/ and a build/ of yours is made afresh."
 fi
-skip=(-path 'build/debian-*' -o -path 'build/wine-*' -o -name 'wineprefix*')
-theirs="$(find build/ \( "${skip[@]}" \) -prune -o ! -writable -print -quit 2>/dev/null)"
-if [ -n "$theirs" ]; then
-    fail 1 "build/ holds ${theirs#build/}, which is $(owner "$theirs")'s and not writable to" \
-        "$(id -un): remove build/ (as $(owner "$theirs")), or run the command as its owner."
-fi
+theirs="$(find build/ \( -path 'build/debian-*' -o -path 'build/wine-*' -o -name 'wineprefix*' \) \
+    -prune -o ! -writable -print -quit 2>/dev/null)"
+[ -z "$theirs" ] || fail 1 "build/ holds ${theirs#build/}, which is $(owner "$theirs")'s and not" \
+    "writable to $(id -un): remove build/ (as $(owner "$theirs")), or run the command as its owner."
 # The lock names the command holding it, for a second one's sentence; a link there is removed.
 if [ -L build/command.lock ]; then rm -f build/command.lock; fi
 exec 9<>build/command.lock

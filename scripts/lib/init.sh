@@ -20,10 +20,8 @@ shift
 # A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
 # display) bound back from a descriptor opened before, not resolved again.
 for path in "$root" "$(readlink -f build)" "${kept[@]}"; do
-    if [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]]; then
-        exec {fd}<"$path"
-        bound[fd]="$path"
-    fi
+    [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]] || continue
+    exec {fd}<"$path" && bound[fd]="$path"
 done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 for fd in "${!bound[@]}"; do
@@ -37,7 +35,6 @@ done
 namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
 printf '%s\n' "$root" "$namespaces" >/tmp/metronome-command
 unset TMPDIR
-
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
 only=() && if [ "$name" = on-debian ]; then only=(--on-debian); fi # the rest goes into the root

@@ -14,19 +14,15 @@ bin="$root/build/windows/bin"
 # series PASS_FOLDER NAME BPM COMMAND...: runs a Wine series with the native ticker beside it,
 # so that a stall of the machine reaches both.
 series() {
-    local folder="$1" label="$2" bpm="$3"
-    shift 3
+    local folder="$1" label="$2" bpm="$3" ticker && shift 3
     echo "bench: $label at $bpm BPM for $seconds s, with the native ticker"
     "$out/native_ticker" "$((36000 / bpm))" "$seconds" "$folder/native-$label-$bpm.log" &
-    local ticker=$!
-    "$@"
-    wait "$ticker"
+    ticker=$! && "$@" && wait "$ticker"
 }
 
 for pass in "${passes[@]}"; do
     # Recorded at a short path, which the Windows programs can always hold, then kept in $out.
-    folder="/tmp/bench/$pass"
-    mkdir -p "$folder"
+    folder="/tmp/bench/$pass" && mkdir -p "$folder"
     winfolder="Z:${folder//\//\\}" # Wine's drive Z: is the Unix root
     windows_session prepare >/dev/null
     if [ "$pass" = loaded ]; then

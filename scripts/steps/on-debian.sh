@@ -3,8 +3,7 @@
 #   steps/on-debian.sh RELEASE SUITE COMMAND [ARGUMENTS...]
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-release="$1" suite="$2" command="$3"
-shift 3
+release="$1" suite="$2" command="$3" && shift 3
 # What it makes outside the root's own folder is the folder owner's: their commands work after.
 # The root is made at a plain path in the command's /tmp: debootstrap, a shell script, cannot
 # make one under a path with a space, as the folder's may have.
@@ -25,9 +24,7 @@ mirror="${mirror%/}" security="${security:-${mirror%/debian}/debian-security}"
 proxies="$(apt-config dump | grep -iE '^Acquire::(http|https)::Proxy ' || true)"
 for scheme in http https; do
     value="$(sed -nE "s/^Acquire::$scheme::Proxy \"(.+)\";$/\1/Ip" <<<"$proxies" | head -n 1)"
-    if [ -z "$(printenv "${scheme}_proxy")" ] && [[ "$value" == http* ]]; then
-        export "${scheme}_proxy=$value"
-    fi
+    [[ -n "$(printenv "${scheme}_proxy")" || "$value" != http* ]] || export "${scheme}_proxy=$value"
 done
 
 # The release as the mirror has it now (its Release file's date), in a stamp that names the
@@ -79,24 +76,19 @@ printf '%s\n' "$proxies" >"$rootfs/etc/apt/apt.conf.d/90metronome-proxy"
 # its own (where build/ is a link, at the link's end), and a git directory outside the folder
 # (a worktree's, --separate-git-dir), read-only. All in this command's mount namespace.
 mount --bind "$rootfs" "$rootfs"
-mount --rbind --make-rslave /dev "$rootfs/dev"
-mount --rbind --make-rslave /sys "$rootfs/sys"
+for devices in /dev /sys; do mount --rbind --make-rslave "$devices" "$rootfs$devices"; done
 mount -t proc proc "$rootfs/proc"
 mount -t tmpfs -o mode=1777 tmpfs "$rootfs/tmp"
 cat /etc/resolv.conf >"$rootfs/etc/resolv.conf" 2>/dev/null || true
-mkdir -p "$rootfs$root"
-mount --bind "$root" "$rootfs$root"
+mkdir -p "$rootfs$root" && mount --bind "$root" "$rootfs$root"
 build="$(readlink -f build)"
-mkdir -p "$rootfs$build"
-mount --bind "$store/build" "$rootfs$build"
+mkdir -p "$rootfs$build" && mount --bind "$store/build" "$rootfs$build"
 mapfile -t gits < <(git -c safe.directory='*' rev-parse --absolute-git-dir --git-common-dir \
     2>/dev/null)
 for git in "${gits[@]}"; do
     git="$(readlink -f "$git")" || continue
-    if [[ "$git" != "$root" && "$git" != "$root/"* && -d "$git" ]]; then
-        mkdir -p "$rootfs$git"
-        mount --bind -o ro "$git" "$rootfs$git"
-    fi
+    [[ "$git" != "$root" && "$git" != "$root/"* && -d "$git" ]] || continue
+    mkdir -p "$rootfs$git" && mount --bind -o ro "$git" "$rootfs$git"
 done
 echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_version")); its" \
     "build/ is build/debian-$release/build here"

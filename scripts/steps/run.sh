@@ -7,17 +7,12 @@ mode="$1" seconds="$2" port="$3"
 build_preset windows metronome midimap
 # A display that does not answer (xdpyinfo is installed by now) is none.
 if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
-    if [ -n "$port" ]; then
-        echo "run: --port plays the click on a desktop (an X display and an ALSA sequencer)," \
-            "and there is none here; leave out --port to demonstrate the program" \
-            "(--help tells more)" >&2
-        exit 2
-    fi
+    [ -z "$port" ] || { echo "run: --port plays the click on a desktop, and the display" \
+        "$DISPLAY does not answer (--help tells more)" >&2 && exit 2; }
     mode=demo
     umount /tmp/.X11-unix 2>/dev/null || true # the private display's sockets stay our own
 fi
-python="$(project_python)"
-export METRONOME_PYTHON="$python"
+METRONOME_PYTHON="$(project_python)" && export METRONOME_PYTHON
 
 exe="$root/build/windows/metronome.exe"
 if [ "$mode" = desktop ]; then

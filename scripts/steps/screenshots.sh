@@ -20,8 +20,7 @@ shot() { # shot NAME: the dialog and what is around it, cropped from the virtual
 }
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
-"${pictures[@]}" run "$root/build/windows/metronome.exe" &
-program=$!
+"${pictures[@]}" run "$root/build/windows/metronome.exe" & program=$!
 "${pictures[@]}" wait-window
 shot idle
 # The title bar with the program's icon, four times larger.
@@ -37,8 +36,7 @@ keys Return Escape
 wait "$program"
 
 # The same program on a Windows whose language is English.
-"${pictures[@]}" --lang en_US.UTF-8 run "$root/build/windows/metronome.exe" &
-program=$!
+"${pictures[@]}" --lang en_US.UTF-8 run "$root/build/windows/metronome.exe" & program=$!
 "${pictures[@]}" wait-window
 shot idle-english
 keys Escape

@@ -13,8 +13,7 @@ if [ "$mode" = --list ]; then
     listed="$(ctest --preset windows "$@")"
     echo "$listed"
     if [[ "$listed" == *$'\nTotal Tests: 0'* || "$listed" =~ \"tests\"\ *:\ *\[\ *\] ]]; then
-        echo "test.sh: no test matches the options $*" >&2
-        exit 8
+        echo "test.sh: no test matches the options $*" >&2 && exit 8
     fi
     exit
 elif [ "$mode" = --run ]; then

@@ -17,10 +17,9 @@ usage="usage: ${usage//$'\n'/ | }"
 usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
 check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
     usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }
-seconds_option() { # DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
-    [[ $# = 1 || ($# = 3 && "$2" = --seconds) ]] || usage_error "$usage"
-    seconds="${3:-$1}" && check_seconds "$seconds"
-}
+# seconds_option DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
+seconds_option() { [[ $# = 1 || ($# = 3 && "$2" = --seconds) ]] || usage_error "$usage"
+    seconds="${3:-$1}" && check_seconds "$seconds"; }
 hand_over() { # [--keep-in-tmp PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the command's namespace
     [ -z "${METRONOME_CHECK_ONLY:-}" ] || exit 0 # the arguments only checked, for on-debian.sh
     exec bash scripts/lib/command.sh --name "$command_name" \
