@@ -17,6 +17,7 @@ import datetime
 import platform
 
 # The harness's, found from here: no folder path in PYTHONPATH, which a ':' in it would split.
+sys.dont_write_bytecode = True  # no __pycache__ left in the folder
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'harness'))
 import click_audio  # noqa: E402
 

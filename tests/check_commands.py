@@ -21,7 +21,9 @@ import threading
 import time
 from pathlib import Path
 
-# The harness's, found from here: no folder path in PYTHONPATH, which a ':' in it would split.
+# The harness's, found from here: no folder path in PYTHONPATH, which a ':' in it would split;
+# no __pycache__ left in the folder, which holds nothing but build/ new.
+sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'harness'))
 import click_audio  # noqa: E402
 
