@@ -2,8 +2,11 @@
 # the tests need (without icon, without dialog template).
 
 # The resources compiled with paths relative to the build folder (see windres-relative.sh), so
-# that a clone in a folder named with spaces, quotes or dollar signs builds.
-file(RELATIVE_PATH METRONOME_WINDRES ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/cmake/windres-relative.sh)
+# that a clone in a folder named with spaces, quotes or dollar signs builds. Relative to the
+# folder as it physically is, where Ninja runs: build/ may be a link to a folder elsewhere.
+file(REAL_PATH ${CMAKE_BINARY_DIR} METRONOME_REAL_BINARY_DIR)
+file(RELATIVE_PATH METRONOME_WINDRES ${METRONOME_REAL_BINARY_DIR}
+  ${CMAKE_SOURCE_DIR}/cmake/windres-relative.sh)
 set(CMAKE_RC_COMPILE_OBJECT
   "bash ${METRONOME_WINDRES} <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
 

@@ -183,6 +183,8 @@ make_prefix() {
     if [ -e "$made" ]; then
         echo "wine-session: $WINEPREFIX was made by an earlier set-up; making it afresh" >&2
         rm -rf "$WINEPREFIX"
+    elif [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ] && [ ! -e "$WINEPREFIX/dosdevices" ]; then
+        fail "--prefix $WINEPREFIX is a folder with files in it and no Wine prefix: name another"
     elif [ -e "$WINEPREFIX" ]; then
         echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
             "making it afresh" >&2

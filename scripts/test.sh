@@ -5,11 +5,11 @@
 #   test.sh                      everything
 #   test.sh CTEST_OPTIONS...     the Windows build and the tests ctest's options choose:
 #                                -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64'; -N lists
-#                                them, without building. Taken: -R -E -L -LE -FA -FS -FC -I -j
-#                                -N -V -VV -Q -U --output-log --output-junit (a file in this
-#                                folder or its build/) --repeat --repeat-until-fail --timeout
-#                                --no-tests --show-only --output-on-failure --stop-on-failure
-#                                --rerun-failed --schedule-random
+#                                them, without building. Taken: -R -E -L -LE -FA -FS -FC -j -N
+#                                -V -VV -Q -U --output-log --output-junit (a file in build/)
+#                                --repeat --repeat-until-fail --timeout --show-only
+#                                --output-on-failure --stop-on-failure --rerun-failed
+#                                --schedule-random
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
@@ -18,9 +18,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 # getopt (-a: ctest spells -LE, -FA, -FS, -FC and -VV with one dash). ctest would ignore a word it
 # does not know and run every test; each is refused here in one sentence, before anything is
 # written.
-short=R:E:L:I:j:NVQU
-long=LE:,FA:,FS:,FC:,VV,output-log:,output-junit:,repeat:,repeat-until-fail:,timeout:,no-tests:,
-long+=show-only::,output-on-failure,stop-on-failure,rerun-failed,schedule-random
+short=R:E:L:j:NVQU
+long=LE:,FA:,FS:,FC:,VV,output-log:,output-junit:,repeat:,repeat-until-fail:,timeout:,show-only::,
+long+=output-on-failure,stop-on-failure,rerun-failed,schedule-random
 example="-R Dialog.NoNoteAfterTheStopPress"
 if [ $# -gt 0 ] && ! parsed="$(getopt -q -a -o "$short" -l "$long" -- "$@")"; then
     said="$(getopt -a -n getopt -o "$short" -l "$long" -- "$@" 2>&1 >/dev/null | head -n 1)" || true
@@ -50,10 +50,10 @@ while [ "$1" != -- ]; do
         [[ "$value" =~ ^[0-9]+$ ]] || usage_error "$option takes a whole number, not '$value'" ;;
     repeat) [[ "$value" =~ ^(until-fail|until-pass|after-timeout):[1-9][0-9]*$ ]] ||
         usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, not '$value'" ;;
-    output-log | output-junit) # from where it was typed; this folder's /tmp vanishes with it
-        value="$(cd "$OLDPWD" && realpath -m -- "$value")"
-        [[ "$value" == "$PWD/"* || "$value" == "$(realpath -m build)/"* ]] || usage_error \
-            "$option writes a file in this folder or its build/ (build/tests.log), not '$value'" ;;
+    output-log | output-junit) # from where it was typed, into build/ alone (not its lock)
+        value="$(cd "$OLDPWD" && realpath -m -- "$value")" build="$(realpath -m build)"
+        [[ "$value" == "$build/"* && "$value" != "$build/command.lock" ]] ||
+            usage_error "$option writes a file in build/ (build/tests.log), not '$value'" ;;
     esac
     ctest+=("$value")
 done

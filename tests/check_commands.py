@@ -467,8 +467,9 @@ def cases(temp, fakes):
               (['-R=Dialog'], "-R takes its value as the next word"),
               (['-R', '^BeatPeriodMs', '-E', '-N'], "-E needs a value, and '-N' is an option"),
               (['--output-log', '-N'], "--output-log needs a value, and '-N' is an option"),
-              (['--output-junit', '/etc/x.xml'], '--output-junit writes a file in this folder'),
-              (['-N', '--output-log', '/tmp/x'], '--output-log writes a file in this folder'),
+              (['--output-junit', '/etc/x.xml'], '--output-junit writes a file in build/'),
+              (['-N', '--output-log', '/tmp/x'], '--output-log writes a file in build/'),
+              (['-N', '--output-log', '.git/config'], '--output-log writes a file in build/'),
               (['--repeat', 'bogus'], "--repeat takes until-fail:N"),
               (['-R', 'A', '-R', 'B'], '-R is given twice'))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
@@ -505,7 +506,7 @@ def cases(temp, fakes):
              then=installed_as('downgrades', [])),
         # Root is refused in a user's folder, build/ or not, in one sentence, writing nothing.
         Case('run.sh by root in a user\'s clone, no build/', run, 1, "this folder is nobody's, who "
-             "could not remove what root made in it: as nobody, type bash scripts/run.sh "
+             f"could not remove what root made in it: as nobody, type bash {plain}/scripts/run.sh "
              "--seconds 5", folder=plain, unless=no_users, setup=lambda f: subprocess.run(
                  ['chown', '-R', '65534:65534', f]), then=lambda f: any(
                  p.owner() == 'root' for p in f.rglob('*')) and 'root wrote in it'),

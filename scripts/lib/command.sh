@@ -47,7 +47,7 @@ owner() { stat -c %U "$1" 2>/dev/null; }
 if [ "$(id -u)" = 0 ] && [ "$(owner .)" != root ] && [ "$name" != on-debian ] &&
     [ ! -e /.metronome-release ]; then
     fail 1 "this folder is $(owner .)'s, who could not remove what root made in it: as" \
-        "$(owner .), type bash scripts/$typed"
+        "$(owner .), type bash $(printf %q "$root")/scripts/$typed"
 elif [ -L build ] && ! readlink -f build >/dev/null; then
     fail 1 "build is a link that loops: remove it (rm build) and a build/ is made afresh."
 elif [ -L build ] && [ ! -e build ]; then
