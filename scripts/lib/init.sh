@@ -13,7 +13,7 @@ source scripts/lib/signals.sh
 root="$PWD" name="" typed="" install=no kept=() bound=()
 while [ "$1" != -- ]; do
     case "$1" in --install) install=yes ;; --keep-in-tmp) kept+=("$2") && shift ;;
-    *) printf -v "${1#--}" %s "$2" && shift ;; # --name, --typed
+    --name | --typed) printf -v "${1#--}" %s "$2" && shift ;;
     esac && shift
 done
 shift
