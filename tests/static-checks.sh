@@ -49,9 +49,12 @@ shellcheck)
     ;;
 idle_build)
     # A step that declares no output (or not the one it makes) runs again at every build: Ninja
-    # explains it as an output that does not exist.
+    # explains it as an output that does not exist. Not the phony edges of a depfile's paths,
+    # which Ninja splits where a folder's name holds ' & or a backtick (it then rebuilds all).
     explained="$(ninja -C "$build" -n -d explain 2>&1)"
-    if grep "doesn't exist" <<<"$explained"; then exit 1; fi
+    if grep "doesn't exist" <<<"$explained" | grep -v 'of phony edge with no inputs'; then
+        exit 1
+    fi
     echo "ninja: every step's output is there"
     ;;
 *)
