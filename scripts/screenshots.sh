@@ -7,4 +7,4 @@
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 [ $# -eq 0 ] || usage_error "takes no arguments"
-hand_over --
+hand_over --writable docs/media -- # the one folder it writes besides build/
