@@ -3,7 +3,8 @@
 # takes its lock (fd 9, held by every process, freed by the kernel with the last), installs with
 # sudo, starts the namespace and its process 1 (scripts/lib/init.sh). Ctrl+C, Ctrl+\, SIGTERM or
 # SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
-#   command.sh --name NAME --typed 'NAME.sh ARGS' [init.sh's --keep-in-tmp PATH]... -- [ARGS...]
+#   command.sh --name NAME --typed 'NAME.sh ARGS' [init.sh's --keep-in-tmp, --writable]... --
+#              [ARGS...]
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 root="$PWD" name="" typed="" # and the rest is init.sh's, passed on
@@ -53,9 +54,12 @@ elif [ -L build ] && ! readlink -f build >/dev/null; then
 elif [ -L build ] && [ ! -e build ]; then
     fail 1 "build is a link to $(readlink -f build), which is not there: make that folder, or" \
         "remove the link (rm build)."
+elif [ -L build ] && [[ "$(readlink -f build)/" == "$root/"* ]]; then
+    fail 1 "build is a link to $(readlink -f build), inside the folder, which nothing but" \
+        "build/ may change: link it to a folder outside, or remove it (rm build)."
 elif [ -e build ] && [ ! -d build ]; then
     fail 1 "build is a file, not a folder: move it away, and a build/ is made afresh."
-elif [ ! -e build ] && ! mkdir build 2>/dev/null; then
+elif [ ! -e build ] && ! mkdir build 2>/dev/null && [ ! -d build ]; then # or another made it
     fail 1 "no build/ can be made here: the folder is read-only to $(id -un); clone it where" \
         "you may write."
 elif [ "$name" != on-debian ] && [ "$(owner build/)" != "$(id -un)" ]; then
