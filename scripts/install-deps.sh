@@ -18,6 +18,8 @@ while [ $# -gt 0 ]; do
   *) usage_error "unknown argument '$1' ($usage)" ;;
   esac && shift
 done
+[ "$check_only" = no ] || exit 0
+exec >&2 # what it says and what apt says: the command's own output is its product alone
 packages=(
   cmake ninja-build g++ googletest libgtest-dev python3
   # The 32-bit Windows program: the cross compiler, its binutils (windres) and headers.

@@ -28,8 +28,15 @@ fi
 for argument in "$@"; do
     if [[ "$argument" = --help || "$argument" = -h ]]; then exec bash "scripts/$command.sh" "$@"; fi
 done
-METRONOME_CHECK_ONLY=1 bash "scripts/$command.sh" "$@" || exit
+bash "scripts/$command.sh" --check-only "$@" || exit
 if [ "$(id -u)" != 0 ]; then
     usage_error "it makes and mounts a root filesystem, which needs root: sudo bash $0 ..."
+fi
+# The root stays with the folder, in build/ (a clone's own, gone with it, one command at a time),
+# and its files are root's, as a system's must be: the owner is told now how it goes.
+if [ "$(stat -c %u .)" != 0 ]; then
+    echo "on-debian: the root filesystem it keeps in build/debian-$release is root's, as a" \
+        "system's files are; before $(stat -c %U .) removes this clone, as root: rm -rf" \
+        "$(printf %q "$(readlink -f build)/debian-$release")" >&2
 fi
 hand_over -- "$release" "$suite" "$command" "$@"
