@@ -156,12 +156,15 @@ customise_prefix() {
         /d 'Noto Sans CJK JP' /f
 }
 
-# make_prefix: the prefix made afresh, and marked made only once all of it is on disk: a set-up
-# cut short (Ctrl+C, a killed command) leaves no mark, and the next session makes it again. The
-# mark holds the set-up's version, and what the prefix was made as: a prefix made by an earlier
-# set-up is made again with this one's; one made as another kind is refused (Wine would only say
-# "WINEARCH set to win32 but ... is a 64-bit installation", or run the program in the wrong one).
-made="$WINEPREFIX/.metronome-made" kind="$WINEARCH"
+# make_prefix: the prefix made afresh, and removed only where a set-up of this session's made it.
+# A mark is written first (.metronome-making), before Wine writes anything, and the other
+# (.metronome-made) once all of it is on disk: a set-up cut short (Ctrl+C, a killed command)
+# leaves the first alone, and the next session makes it again. The second holds the set-up's
+# version and what the prefix was made as: a prefix made by an earlier set-up is made again with
+# this one's; one made as another kind is refused (Wine would only say "WINEARCH set to win32 but
+# ... is a 64-bit installation", or run the program in the wrong one). A folder with neither mark
+# (someone's own prefix, say) is never removed.
+made="$WINEPREFIX/.metronome-made" making="$WINEPREFIX/.metronome-making" kind="$WINEARCH"
 if [ "$plain" = 1 ]; then kind+=" plain"; fi
 mark="3 $kind"
 # made_as KIND: what a prefix made as KIND is, in words.
@@ -183,13 +186,15 @@ make_prefix() {
     if [ -e "$made" ]; then
         echo "wine-session: $WINEPREFIX was made by an earlier set-up; making it afresh" >&2
         rm -rf "$WINEPREFIX"
-    elif [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ] && [ ! -e "$WINEPREFIX/dosdevices" ]; then
-        fail "--prefix $WINEPREFIX is a folder with files in it and no Wine prefix: name another"
-    elif [ -e "$WINEPREFIX" ]; then
+    elif [ -e "$making" ]; then
         echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
             "making it afresh" >&2
         rm -rf "$WINEPREFIX"
+    elif [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]; then
+        fail "--prefix $WINEPREFIX holds files no set-up of this session made, and stays as it" \
+            "is: name another --prefix, or remove that folder yourself"
     fi
+    mkdir -p "$WINEPREFIX" && touch "$making"
     # Made in the background for a while, by a server that ends with the prefix's programs.
     setup wineboot -i
     setup timeout 120 wineserver -w
@@ -199,7 +204,7 @@ make_prefix() {
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
     wineserver -k >>"$state/setup.log" 2>&1 8>&- || true # none left to end is as good
     setup timeout 120 wineserver -w
-    echo "$mark" >"$made"
+    echo "$mark" >"$made" && rm "$making"
 }
 
 # prepare: the prefix's session in this namespace, started by its first caller: the display,
