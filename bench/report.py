@@ -3,11 +3,12 @@
 their ratios to the native ticker that ran in the same seconds, the quiet and loaded figures side
 by side, PNG plots made with gnuplot, and a listening sample.
 
-Usage: report.py OUT_FOLDER SECONDS TEMPO...
-OUT_FOLDER holds a folder per pass: quiet/, and loaded/ when the machine was kept busy.
-BENCH_NAME (default "benchmark") names the report and prefixes its plots. BENCH_REPORT_DIR is
-the folder the report goes to, its plots and recordings in media/ below it (default: docs/).
+Usage: report.py --recorded FOLDER --seconds N [--name NAME] [--report-dir DIR] TEMPO...
+FOLDER holds a folder per pass: quiet/, and loaded/ when the machine was kept busy. NAME (default
+"benchmark") names the report and prefixes its plots. DIR is the folder the report goes to, its
+plots and recordings in media/ below it (default: docs/).
 """
+import argparse
 import os
 import statistics
 import shutil
@@ -21,10 +22,17 @@ sys.dont_write_bytecode = True  # no __pycache__ left in the folder
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'harness'))
 import click_audio  # noqa: E402
 
-DOCS = os.environ.get('BENCH_REPORT_DIR') or os.path.join(
-    os.path.dirname(os.path.abspath(__file__)), '..', 'docs')
+parser = argparse.ArgumentParser(prog='report.py', allow_abbrev=False)
+parser.add_argument('--recorded', required=True, help='the recorded passes: quiet/, loaded/')
+parser.add_argument('--seconds', required=True, type=int, help='the length of each series')
+parser.add_argument('--name', default='benchmark', help='names the report and its plots')
+parser.add_argument('--report-dir', default=os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), '..', 'docs'), help='where the report goes')
+parser.add_argument('tempi', nargs='+', type=int, metavar='TEMPO')
+ARGS = parser.parse_args()
+DOCS = ARGS.report_dir
 MEDIA = os.path.join(DOCS, 'media')  # plots and recordings, apart from the writing
-NAME = os.environ.get('BENCH_NAME', 'benchmark')
+NAME = ARGS.name
 
 
 def fail(message):
@@ -94,9 +102,7 @@ def read_summary(out, pass_):
 
 
 def main():
-    if len(sys.argv) < 4:
-        fail('usage: report.py OUT_FOLDER SECONDS TEMPO...')
-    out, seconds, tempi = sys.argv[1], int(sys.argv[2]), [int(t) for t in sys.argv[3:]]
+    out, seconds, tempi = ARGS.recorded, ARGS.seconds, ARGS.tempi
     os.makedirs(MEDIA, exist_ok=True)
     passes = [p for p in ('quiet', 'loaded') if os.path.isdir(os.path.join(out, p))]
     if 'quiet' not in passes:

@@ -3,20 +3,25 @@
 # executable end to end), a naive Sleep loop and the platform's floor of processor time, each
 # beside a native Linux ticker running in the same seconds, then writes a report with plots and
 # a listening sample: build/benchmark/report/benchmark.md, or with --publish docs/benchmark.md.
-#   bench.sh [--publish] [--load] [--seconds N] [TEMPO...]
+#   bench.sh [--publish] [--load] [--seconds N] [--name NAME] [TEMPO...]
 # Default: 30 s at 1000, 120 and 90 BPM, on a quiet machine. --load runs everything twice, quiet
 # and with both cores kept busy (stress-ng), and reports the two side by side. A run of ten
-# minutes or more at one tempo: BENCH_NAME=benchmark-long bench.sh --seconds 600 1000.
-# BENCH_NAME (default "benchmark") names the report and its recordings in build/.
+# minutes or more at one tempo: bench.sh --name benchmark-long --seconds 600 1000.
+# --name (default "benchmark") names the report and its recordings' folder in build/, which no
+# other command's folder may have.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
-publish=0 load=0 seconds=30 tempi=()
+publish=() load=() seconds=30 name=benchmark tempi=()
 while [ $# -gt 0 ]; do
     case "$1" in
-    --load) load=1 ;;
-    --publish) publish=1 ;;
+    --load) load=(--load) ;;
+    --publish) publish=(--publish) ;;
     --seconds) check_seconds "${2:-}" && seconds="$2" && shift ;;
+    --name) [[ "${2:-}" =~ ^[A-Za-z0-9_-]+$ ]] ||
+        usage_error "--name takes letters, digits, - and _ only, not '${2:-}'"
+        name="$2" && shift ;;
+    -*) usage_error "no option '$1' ($usage)" ;;
     *)
         if ! [[ "$1" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$1" -gt 1000 ]; then
             usage_error "a tempo is 1 to 1000, not '$1'"
@@ -27,7 +32,7 @@ while [ $# -gt 0 ]; do
     shift
 done
 [ "${#tempi[@]}" -gt 0 ] || tempi=(1000 120 90)
-name="${BENCH_NAME:-benchmark}"
-[[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "BENCH_NAME: letters, digits, - and _ only"
+writable=() && if [ -n "${publish[*]}" ]; then writable=(--writable docs); fi # the report
 
-hand_over -- "$publish" "$load" "$seconds" "$name" "${tempi[@]}"
+hand_over "${writable[@]}" -- "${publish[@]}" "${load[@]}" --seconds "$seconds" --name "$name" \
+    -- "${tempi[@]}"

@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
 # bench.sh's steps: the Windows series recorded, each beside the native ticker, then the report.
-#   steps/bench.sh PUBLISH(0|1) LOAD(0|1) SECONDS NAME TEMPO...
+#   steps/bench.sh [--publish] [--load] --seconds N --name NAME -- TEMPO...
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-publish="$1" passes=(quiet) seconds="$3" name="$4" tempi=("${@:5}")
-if [ "$2" = 1 ]; then passes+=(loaded); fi
-build_preset windows clock_bench e2e_run midimap
+publish=0 passes=(quiet) seconds="" name=""
+while [ "$1" != -- ]; do
+    case "$1" in --publish) publish=1 ;; --load) passes+=(loaded) ;;
+    --seconds | --name) printf -v "${1#--}" %s "$2" && shift ;;
+    esac && shift
+done
+shift && tempi=("$@")
+# The recordings' folder, made afresh: only one this command made before (its mark) is removed.
 out="$root/build/$name"
-rm -rf "$out" && mkdir -p "$out"
+if [ -e "$out" ] && [ ! -e "$out/.metronome-bench" ]; then
+    echo "bench: build/$name is not a benchmark's folder, and stays as it is: name another" \
+        "(--name)" >&2
+    exit 2
+fi
+rm -rf "$out" && mkdir -p "$out" && touch "$out/.metronome-bench"
+build_preset windows clock_bench e2e_run midimap
 gcc -O2 -Wall -Wextra -Werror -o "$out/native_ticker" bench/native_ticker.c
 bin="$root/build/windows/bin"
 
@@ -48,6 +59,6 @@ for pass in "${passes[@]}"; do
 done
 report="$out/report"
 if [ "$publish" = 1 ]; then report="$root/docs"; fi
-BENCH_NAME="$name" BENCH_REPORT_DIR="$report" "$(project_python)" \
-    bench/report.py "$out" "$seconds" "${tempi[@]}"
+"$(project_python)" bench/report.py --recorded "$out" --seconds "$seconds" --name "$name" \
+    --report-dir "$report" "${tempi[@]}"
 echo "bench: the report is $(on_machine "$report/$name.md")"
