@@ -7,14 +7,19 @@ configure() { # PRESET; a build folder made where the clone stood before it move
     local cache="$root/build/$1/CMakeCache.txt" made
     made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache" 2>/dev/null)" || true
     if [ -n "$made" ] && [ "$made" != "$root/build/$1" ]; then
-        echo "$command_name: build/$1 was made in $made; configuring it afresh here"
+        echo "$command_name: build/$1 was made in $made; configuring it afresh here" >&2
         rm -rf "$cache" "$root/build/$1/CMakeFiles"
     fi
     cmake --preset "$1" >/dev/null
 }
 build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"}; } # [TARGETS]
 # on_machine PATH: a path in build/ as the machine names it, from a root of the other release too
-on_machine() { echo "${METRONOME_BUILD_ON_MACHINE:-$root/build}${1#"$root/build"}"; }
+# (on-debian.sh writes there where its build/ lies)
+on_machine() {
+    local build="$root/build"
+    if [ -f /.metronome-release ]; then build="$(cat /.metronome-build-on-machine)"; fi
+    echo "$build${1#"$root/build"}"
+}
 session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
 windows_session() { "$session" --prefix "$root/build/windows/wineprefix" --quiet-alsa \
     --recorder "$root/build/windows/harness/midimap.dll" "$@"; }

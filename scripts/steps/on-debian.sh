@@ -51,7 +51,7 @@ fi
 # one renamed away before it is deleted. A making or a deleting cut short leaves no stamped half.
 rm -rf "$rootfs.new" "$rootfs.old"
 if [ "$made" != "$stamp" ]; then
-    echo "on-debian: making a root filesystem of Debian $release ($suite, $released)"
+    echo "on-debian: making a root filesystem of Debian $release ($suite, $released)" >&2
     if debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
         "$mirror" >"$store/debootstrap.log" 2>&1; then
         printf '%s\n' "deb $mirror $suite main" "deb $mirror $suite-updates main" \
@@ -90,10 +90,12 @@ for git in "${gits[@]}"; do
     [[ "$git" != "$root" && "$git" != "$root/"* && -d "$git" ]] || continue
     mkdir -p "$rootfs$git" && mount --bind -o ro "$git" "$rootfs$git"
 done
+# Where the command's build/ lies as this machine names it, for the paths it tells: in the root,
+# which the command reads (scripts/lib/steps.sh), not in the environment, which it drops.
+echo "$build/debian-$release/build" >"$rootfs/.metronome-build-on-machine"
 echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_version")); its" \
-    "build/ is build/debian-$release/build here"
+    "build/ is build/debian-$release/build here" >&2
 exec chroot "$rootfs" env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     http_proxy="${http_proxy:-}" https_proxy="${https_proxy:-}" no_proxy="${no_proxy:-}" \
-    METRONOME_BUILD_ON_MACHINE="$build/debian-$release/build" \
     bash "$root/scripts/$command.sh" "$@"
