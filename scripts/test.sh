@@ -6,7 +6,8 @@
 #   test.sh CTEST_OPTIONS...     the Windows build and the tests ctest's options choose:
 #                                -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64'; -N lists
 #                                them, without building. Taken: -R -E -L -LE -FA -FS -FC -j -N
-#                                -V -VV -Q -U --output-log --output-junit (a file in build/)
+#                                -V -VV -Q -U --output-log --output-junit (a file of their own,
+#                                directly in build/)
 #                                --repeat --repeat-until-fail --timeout --show-only
 #                                --output-on-failure --stop-on-failure --rerun-failed
 #                                --schedule-random
@@ -50,10 +51,13 @@ while [ "$1" != -- ]; do
         [[ "$value" =~ ^[0-9]+$ ]] || usage_error "$option takes a whole number, not '$value'" ;;
     repeat) [[ "$value" =~ ^(until-fail|until-pass|after-timeout):[1-9][0-9]*$ ]] ||
         usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, not '$value'" ;;
-    output-log | output-junit) # from where it was typed, into build/ alone (not its lock)
+    output-log | output-junit) # from where it was typed, a file of its own directly in build/:
+        # not in a folder a command makes there (a prefix's z: leads to /), nor one of its files
         value="$(cd "$OLDPWD" && realpath -m -- "$value")" build="$(realpath -m build)"
-        [[ "$value" == "$build/"* && "$value" != "$build/command.lock" ]] ||
-            usage_error "$option writes a file in build/ (build/tests.log), not '$value'" ;;
+        [[ "$(dirname "$value")" == "$build" && ! -d "$value" && ! -L "$value" &&
+            ! "$(basename "$value")" =~ ^(command\.lock|run-.*)$ ]] ||
+            usage_error "$option writes a file of its own directly in build/ (build/tests.log)," \
+                "not '$value'" ;;
     esac
     ctest+=("$value")
 done
