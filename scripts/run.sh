@@ -3,10 +3,9 @@
 #   run.sh [--seconds N] [--port PORT] [--demo]
 #
 # On a desktop (an X display and an ALSA sequencer) the dialog opens in your display and the
-# click plays out loud: through the synthesiser named by --port or METRONOME_MIDI_PORT (an ALSA
-# address such as 128:0, or part of its name), else a FluidSynth or TiMidity already running,
-# else a FluidSynth started here for as long as the program runs. --seconds N ends it after N s,
-# unless you close it first.
+# click plays out loud: through the synthesiser named by --port (an ALSA address such as 128:0,
+# or part of its name), else a FluidSynth or TiMidity already running, else a FluidSynth started
+# here for as long as the program runs. --seconds N ends it after N s, unless you close it first.
 #
 # Without a display or a sound device (or with --demo) it demonstrates the program in a virtual
 # display: opens the dialog, presses 開始, lets the click play for --seconds (default 8), presses
@@ -37,6 +36,4 @@ elif [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop (an X display and an ALSA sequencer), and" \
         "there is none here; leave out --port to demonstrate the program"
 fi
-
-# METRONOME_MIDI_PORT stands for --port, where --port means something.
-hand_over "${kept[@]}" -- "$mode" "$seconds" "${port:-${METRONOME_MIDI_PORT:-}}"
+hand_over "${kept[@]}" -- "$mode" "$seconds" "$port"
