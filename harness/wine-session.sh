@@ -28,6 +28,8 @@ prefix="" wow64=0 plain=0 recorder="" no_midi=0 dlls="" lang="" desktop=0 quiet=
 while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
     case "$1" in
     --prefix | --recorder | --dlls | --lang) [ -n "${2:-}" ] || wrong "$1 needs a value" ;;&
+    --prefix | --recorder | --dlls | --lang) [[ "$2" != -* ]] ||
+        wrong "$1 needs a value, and '$2' is an option" ;;&
     --prefix)
         [ -d "$(dirname "$2")" ] || fail "--prefix $2: there is no folder $(dirname "$2") to" \
             "make it in"

@@ -14,7 +14,11 @@ on_debian='' asked=''
 while [ $# -gt 0 ]; do
   case "$1" in
   --on-debian) on_debian=yes ;;
-  --for) [ $# -ge 2 ] || usage_error "--for needs the command typed" && asked="${2% }" && shift ;;
+  --for)
+    [ -z "$asked" ] || usage_error "--for is given twice, and names one command"
+    [ $# -ge 2 ] || usage_error "--for needs the command typed"
+    asked="${2% }" && shift
+    ;;
   *) usage_error "unknown argument '$1' ($usage)" ;;
   esac && shift
 done

@@ -14,13 +14,14 @@ cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
 root="$PWD" name="" typed="" install=no kept=() writable=() bound=() in_tmp=()
-while [ "$1" != -- ]; do
+while [ "${1:---}" != -- ]; do
     case "$1" in --install) install=yes ;; --keep-in-tmp) kept+=("$2") && shift ;;
     --writable) writable+=("$root/$2") && shift ;;
     --name | --typed) printf -v "${1#--}" %s "$2" && shift ;;
     *) echo "init.sh: no option '$1'" >&2 && exit 2 ;;
     esac && shift
 done
+[ $# -gt 0 ] || { echo "init.sh: no -- before the steps' arguments" >&2 && exit 2; }
 shift
 # A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
 # display) bound back from a descriptor opened before, not resolved again.
