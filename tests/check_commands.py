@@ -5,11 +5,13 @@ in a fresh copy of the source whose path holds Japanese, spaces, a quote, a back
 parentheses, ! and %, longer than a Windows program's MAX_PATH, on a machine without a display,
 with a TMPDIR and a CDPATH of the caller's and a HOME that does not exist. After every case
 nothing of the command runs on, this /tmp (the machine's, as the commands see it) holds nothing
-new, and HOME is still not there.
+new, and HOME is still not there. Its stand-ins and HOME lie in SCRATCH, a folder of the build's.
 
-Usage: check_commands.py SOURCE_DIR
+Usage: check_commands.py --source SOURCE_DIR --scratch SCRATCH
 """
+import argparse
 import fcntl
+import json
 import os
 import shutil
 import signal
@@ -27,7 +29,12 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'harness'))
 import click_audio  # noqa: E402
 
-source = Path(sys.argv[1]).resolve()
+parser = argparse.ArgumentParser(prog='check_commands.py', allow_abbrev=False)
+parser.add_argument('--source', required=True, type=Path, help='the folder whose commands run')
+parser.add_argument('--scratch', required=True, type=Path, help="a folder of the build's to use")
+parser.add_argument('--own-tmp', action='store_true', help='already in a /tmp of its own')
+ARGS = parser.parse_args()
+source = ARGS.source.resolve()
 INT, QUIT, TERM, HUP, KILL = (signal.SIGINT, signal.SIGQUIT, signal.SIGTERM, signal.SIGHUP,
                               signal.SIGKILL)
 
@@ -247,8 +254,8 @@ def fake_debian(fakes):
     shutil.copy('/bin/dash', skeleton / 'bin' / 'sh')
     (skeleton / 'etc' / 'debian_version').write_text('stand-in\n')
     stand_in(skeleton / 'usr' / 'bin', 'env', 'while [ "$1" != bash ]; do\n'
-             '    case "$1" in http_proxy=?*) proxy="${1#*=}" ;;\n'
-             '    METRONOME_BUILD_ON_MACHINE=*) machine="${1#*=}" ;; esac && shift\ndone\n'
+             '    case "$1" in http_proxy=?*) proxy="${1#*=}" ;; esac && shift\ndone\n'
+             'read -r machine </.metronome-build-on-machine\n'
              'folder="${2%/scripts/*}" && read -r git <"$folder/.git"\n'
              'echo "$machine" >"$folder/build/written-in-root" && [ -f "${git#gitdir: }/HEAD" ] &&\n'
              'echo "in the root: build/ and the git directory in view, proxy ${proxy:-none}"\n')
@@ -309,8 +316,7 @@ def stamped_the_old_way(release):
 
 
 def cases(temp, fakes):
-    """The table. Stand-ins live in /var/tmp: this /tmp the commands hide, and the copy's ':'
-    would split PATH."""
+    """The table. Stand-ins live in fakes (main tells where)."""
     releases = dict(line.split() for line in
                     (source / 'scripts' / 'releases').read_text().splitlines())
     os_release = Path('/etc/os-release').read_text().replace('"', '')
@@ -396,6 +402,49 @@ def cases(temp, fakes):
     apt_proxy = fakes / 'apt-proxy.conf'  # a proxy in apt's settings, none in the environment
     apt_proxy.write_text('Acquire::http::Proxy "http://apt-proxy.invalid:3142";\n')
     serves = 'the root made before serves'
+    # Inside a command, whatever runs (a step's program here) writes or removes nothing but build/:
+    # the kernel refuses. Each attempt that gets through is said, and fails the case.
+    kept, home = fakes / 'kept', fakes / 'home'
+    writes = stand_in(fakes / 'writes', 'cmake', 'for path in /etc /var/tmp "$HOME" "$PWD"; do\n'
+                      '    (: >"$path/written-from-a-command") 2>/dev/null && echo "wrote in $path"'
+                      ' >&2\ndone\n'
+                      f'rm -rf {kept} 2>/dev/null; [ -d {kept} ] || echo "removed {kept}" >&2\n'
+                      ': >build/written-from-a-command &&\n'
+                      'echo "build/ written, nothing else" >&2\n')
+
+    def nothing_written(folder):
+        found = [p / 'written-from-a-command' for p in (Path('/etc'), Path('/var/tmp'), home,
+                                                         folder)]
+        found = [str(p) for p in found if p.exists() and not p.unlink()]
+        gone = [] if (kept / 'a file').exists() else [f'{kept} removed']
+        return (found or gone) and f'written from a command: {found + gone}'
+
+    def own_home(user):
+        def setup(folder):
+            kept.mkdir(exist_ok=True)
+            (kept / 'a file').write_text('kept\n')
+            home.mkdir(exist_ok=True)
+            for path in (kept, kept / 'a file', home):
+                os.chown(path, user, user)
+        return setup
+    # A folder that is someone's own Wine prefix, given to the session as its --prefix.
+    theirs = stand_in(fakes / 'session', 'cmake', 'exec bash harness/wine-session.sh --prefix '
+                      '"$PWD/build/their-wine" --no-midi prepare\n')
+
+    def their_prefix(folder):
+        for name in ('dosdevices/c:', 'drive_c'):
+            (folder / 'build' / 'their-wine' / name).mkdir(parents=True, exist_ok=True)
+        (folder / 'build' / 'their-wine' / 'system.reg').write_text('')
+        (folder / 'build' / 'their-wine' / 'drive_c' / 'precious.txt').write_text('mine\n')
+
+    def removed_as_told(folder):
+        calls = fakes / 'apt.log'
+        if calls.exists():
+            return f'its check installed: {calls.read_text()}'
+        subprocess.run(['rm', '-rf', fakes / 'debian-build' / f'debian-{other}'], check=True)
+        gone = subprocess.run([*nobody, 'find', folder, folder.joinpath('build').resolve(),
+                               '-mindepth', '1', '-delete'], capture_output=True, text=True)
+        return gone.returncode and f'nobody could not remove the clone: {gone.stderr}'
     return [
         Case('fuzz.sh --seconds abc', ['scripts/fuzz.sh', '--seconds', 'abc'], 2, "not 'abc'",
              folder=bare),
@@ -414,6 +463,17 @@ def cases(temp, fakes):
              'only what on-debian.sh needs', folder=bare),
         Case('install-deps.sh, an unknown argument', ['scripts/install-deps.sh', '--all'], 2,
              "install-deps: unknown argument '--all'", folder=bare),
+        Case('install-deps.sh --for twice', ['scripts/install-deps.sh', '--for', 'x', '--for',
+             'y'], 2, 'install-deps: --for is given twice', folder=bare),
+        Case('bench.sh --bogus', ['scripts/bench.sh', '--bogus'], 2, "bench: no option '--bogus'",
+             folder=bare),
+        # The session's options, each by name: a value that is an option, an option misspelt.
+        *[Case(f'wine-session.sh {" ".join(words)}', ['harness/wine-session.sh', *words], 2, says)
+          for words, says in ((['--prefix', '--wow64', 'end'], "--prefix needs a value, and "
+                               "'--wow64' is an option"),
+                              (['--prefix', 'p', '--wow46', 'end'], "no option '--wow46'"),
+                              (['--prefix', 'p', '--no-midi', '--recorder', 'harness/midimap.def',
+                                'end'], '--recorder puts a MIDI mapper in place and --no-midi'))],
         Case('install-deps.sh on Debian 11', ['scripts/install-deps.sh'], 2,
              'Debian 12 (bookworm) or Debian 13 (trixie)', folder=bare, unless=not_root, before=[
                  'unshare', '--mount', 'sh', '-c', 'mount --bind "$0" /etc/os-release && exec "$@"',
@@ -454,6 +514,18 @@ def cases(temp, fakes):
         Case('run.sh, kill -9 while it plays', run, -9, wait_for='pressed',
              action=('typed', KILL)),
         Case('test.sh -N, a filter of nothing', [*listing, '-R', 'Dailog'], 8, 'no test matches'),
+        Case('test.sh -N, a step writing everywhere', listing, 0, 'build/ written, nothing else',
+             env=dict(writes, HOME=str(home)), setup=own_home(0), then=nothing_written),
+        Case('test.sh -N, someone\'s Wine prefix given to the session', listing, 2,
+             'holds files no set-up of this session made, and stays as it is', env=theirs,
+             setup=their_prefix, then=lambda f: not (f / 'build' / 'their-wine' / 'drive_c' /
+                                                     'precious.txt').exists() and 'it was removed'),
+        Case('bench.sh --name windows', ['scripts/bench.sh', '--name', 'windows', '--seconds', '1',
+             '90'], 2, "build/windows is not a benchmark's folder, and stays as it is",
+             then=lambda f: not (f / 'build' / 'windows' / 'CMakeCache.txt').exists() and
+             'build/windows was removed'),
+        Case('test.sh -N, METRONOME_CHECK_ONLY=1 inherited', listing, 0,
+             'Dialog.NoNoteAfterTheStopPress', env={'METRONOME_CHECK_ONLY': '1'}),
         Case('test.sh --show-only=json-v1, a filter of nothing', ['scripts/test.sh',
              '--show-only=json-v1', '-R', 'Dailog'], 8, 'no test matches'),
         # Words ctest would ignore or take otherwise, running every test or a stale one, or
@@ -463,13 +535,25 @@ def cases(temp, fakes):
           for words, says in (
               (['-N', '-R'], "option requires an argument -- 'R'"),
               (['-R', ''], '-R needs a value'),
-              (['--bogus'], "unrecognized option '--bogus'"), (['Dialog'], "'Dialog' is not"),
+              (['--bogus'], "'--bogus' is not one of ctest's options"),
+              (['Dialog'], "'Dialog' is not"),
+              # What getopt would take otherwise: -L=slow as --LE slow, -LEslow as -L Eslow, an
+              # abbreviation; and --timeout, which each test's own limit overrides.
+              (['-N', '-L=slow'], '-L takes its value as the next word'),
+              (['-N', '-LEslow'], "'-LEslow' runs -LE and its value together"),
+              (['-N', '--rerun'], "'--rerun' is not ctest's spelling: --rerun-failed"),
+              (['-N', '--timeout', '5'], '--timeout would change nothing'),
               (['-R=Dialog'], "-R takes its value as the next word"),
               (['-R', '^BeatPeriodMs', '-E', '-N'], "-E needs a value, and '-N' is an option"),
               (['--output-log', '-N'], "--output-log needs a value, and '-N' is an option"),
-              (['--output-junit', '/etc/x.xml'], '--output-junit writes a file in build/'),
-              (['-N', '--output-log', '/tmp/x'], '--output-log writes a file in build/'),
-              (['-N', '--output-log', '.git/config'], '--output-log writes a file in build/'),
+              (['--output-junit', '/etc/x.xml'], '--output-junit writes a file of its own'),
+              (['-N', '--output-log', '/tmp/x'], '--output-log writes a file of its own'),
+              (['-N', '--output-log', '.git/config'], '--output-log writes a file of its own'),
+              # A folder a command makes in build/ may lead out of it: a prefix's z: is /.
+              (['-N', '--output-junit', 'build/windows/wineprefix/dosdevices/z:/var/tmp/x.xml'],
+               '--output-junit writes a file of its own directly in build/'),
+              (['-N', '--output-log', 'build/windows/CMakeCache.txt'],
+               '--output-log writes a file of its own directly in build/'),
               (['--repeat', 'bogus'], "--repeat takes until-fail:N"),
               (['-R', 'A', '-R', 'B'], '-R is given twice'))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
@@ -515,6 +599,9 @@ def cases(temp, fakes):
              before=[*nobody, 'unshare', '--user', '--map-root-user'], setup=lambda f: (
                  fakes.chmod(0o755), subprocess.run(['chown', '-R', '65534:65534', f])),
              env=dict(missing, HOME=str(plain))),
+        Case('test.sh -N by the user, a step writing everywhere', listing, 0,
+             'build/ written, nothing else', folder=plain, before=nobody, unless=no_users,
+             env=dict(writes, HOME=str(home)), setup=own_home(65534), then=nothing_written),
         # build/ and everything in it one user's: root is refused in a user's folder, and each
         # way build/ cannot serve has its own sentence; nothing is written meanwhile.
         Case('test.sh -N by root in that user\'s clone, its build/ made', listing, 1,
@@ -527,12 +614,18 @@ def cases(temp, fakes):
         Case('test.sh -N by the user in root\'s build/', listing, 1, "build/ is root's, not "
              "nobody's", folder=plain, before=nobody, env={'HOME': str(plain)}, unless=no_users,
              setup=fresh_build),
-        *[Case(f'test.sh -N, {what}', listing, 1, says, folder=bare, setup=setup)
+        *[Case(f'test.sh -N, {what}', listing, 1, says, folder=bare, setup=setup,
+               then=lambda f: 'command.lock' in os.listdir(f) + os.listdir(f / 'scripts') and
+               'it wrote through build')
           for what, says, setup in (
               ('build a link that loops', 'build is a link that loops',
                lambda f: (f / 'build').symlink_to(f / 'build')),
               ('build a link to nothing', 'which is not there',
                lambda f: (f / 'build').unlink() or (f / 'build').symlink_to(f / 'nothing')),
+              ('build a link to the folder', 'inside the folder, which nothing but build/ may',
+               lambda f: (f / 'build').unlink() or (f / 'build').symlink_to('.')),
+              ('build a link into scripts/', 'inside the folder, which nothing but build/ may',
+               lambda f: (f / 'build').unlink() or (f / 'build').symlink_to('scripts')),
               ('build a file', 'build is a file, not a folder',
                lambda f: (f / 'build').unlink() or (f / 'build').write_text('')))],
         # A link in the lock's place is removed, not written through; build/ a link into /tmp.
@@ -563,7 +656,43 @@ def cases(temp, fakes):
              wait_for='making a root filesystem', action=('typed', TERM)),
         Case('on-debian.sh after it, no network', on_debian, 0, serves, folder=debian,
              unless=not_root, env=offline, then=root_left(other, 3)),
+        # Its check of the command's arguments installs nothing; the folder's owner is told how
+        # the root's files go, and removes the clone after them.
+        Case('on-debian.sh install-deps.sh, fluidsynth missing', ['scripts/on-debian.sh', other,
+             'install-deps.sh'], 0, f'before nobody removes this clone, as root: rm -rf {fakes}/'
+             f'debian-build/debian-{other}', folder=debian, unless=not_root,
+             env=dict(offline, PATH=f'{fakes / "apt"}:{offline.get("PATH", "")}'),
+             setup=lambda f: fakes.chmod(0o755), then=removed_as_told),
     ]
+
+
+def at_once(temp, fakes, pairs=10):
+    """The same command typed twice at once in a clone without build/: one makes build/ and takes
+    the lock, the other says "one at a time", whichever made build/ first."""
+    env = stand_in(fakes / 'slow', 'cmake', 'sleep 2\n')
+    for pair in range(pairs):
+        folder = Path(temp) / 'at-once' / str(pair)
+        shutil.copytree(source / 'scripts', folder / 'scripts')
+        both = [subprocess.Popen(['bash', 'scripts/fuzz.sh', '--seconds', '1'], cwd=folder,
+                                 env=dict(os.environ, **env), stderr=subprocess.PIPE, text=True)
+                for _ in range(2)]
+        said = [run.communicate(timeout=60)[1] for run in both]
+        if sum('one at a time' in words for words in said) != 1:
+            return f'two commands at once, pair {pair}: {said}'
+    print(f'two commands at once: one at a time, {pairs} pairs of {pairs}')
+    return ''
+
+
+def listed_as_json(copy, env):
+    """The tests listed as JSON: standard output is that alone, progress on standard error."""
+    listed = subprocess.run(['bash', 'scripts/test.sh', '--show-only=json-v1', '-R',
+                             'Dialog.NoNoteAfterTheStopPress'], cwd=copy, env=env,
+                            capture_output=True, text=True, timeout=120)
+    try:
+        names = [test['name'] for test in json.loads(listed.stdout)['tests']]
+    except (ValueError, KeyError) as error:
+        return f'test.sh --show-only=json-v1: {error!r}\n{listed.stdout[:500]}{listed.stderr}'
+    return names != ['Dialog.NoNoteAfterTheStopPress'] and f'listed as JSON: {names}'
 
 
 def refused(temp):
@@ -582,12 +711,13 @@ def refused(temp):
     return ''
 
 
-def own_tmp(keep):
+def own_tmp(keep, var_tmp=None):
     """What starts a command with a /tmp of its own, keep (where it lies in /tmp) bound back into
-    it from a descriptor opened before."""
-    return ['unshare', '--mount', 'sh', '-c', 'exec 3<"$0" && mount -t tmpfs tmpfs /tmp && '
+    it from a descriptor opened before; and var_tmp, if given, bound on /var/tmp first."""
+    bind = 'mount --bind "$1" /var/tmp && ' if var_tmp else ''
+    return ['unshare', '--mount', 'sh', '-c', f'exec 3<"$0" && {bind}mount -t tmpfs tmpfs /tmp && '
             'case "$0" in /tmp/*) mkdir -p "$0" && mount --bind --no-canonicalize "/proc/$$/fd/3" '
-            '"$0" ;; esac && exec "$@" 3<&-', str(keep)]
+            '"$0" ;; esac && shift && exec "$@" 3<&-', str(keep), str(var_tmp or '')]
 
 
 def by_hand(copy, env, temp):
@@ -614,8 +744,17 @@ def main():
     # In a /tmp of its own where it may make one (root, as in every command), the source kept in
     # view (a clone in /tmp): the Wine tests that run beside it make their sessions in the
     # command's /tmp, which it checks its own leave bare.
-    if os.getuid() == 0 and sys.argv[2:] != ['--own-tmp']:
-        os.execvp('unshare', [*own_tmp(source), sys.executable, __file__, str(source), '--own-tmp'])
+    # The stand-ins where the commands see them (they hide this /tmp) at a path without the
+    # copy's ':', which would split PATH: the scratch folder, bound on /var/tmp in this mount
+    # namespace alone, so that nothing is written in the machine's /var/tmp. A run cut short
+    # leaves them in the build, removed by the next.
+    if os.getuid() == 0 and not ARGS.own_tmp:
+        shutil.rmtree(ARGS.scratch, ignore_errors=True)
+        ARGS.scratch.mkdir(parents=True)
+        os.execvp('unshare', [*own_tmp(source, ARGS.scratch), sys.executable, __file__,
+                              *sys.argv[1:], '--own-tmp'])
+    stand_ins = Path('/var/tmp') if ARGS.own_tmp else ARGS.scratch
+    stand_ins.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix='metronome-run-') as temp:
         copy = Path(temp) / "ドラム (テスト) & it's $PATH" / "`bob`'s 100%! metronome: v2"
         while len(os.fsencode(copy)) <= 240:  # past MAX_PATH in Wine's Z: form, with build/...
@@ -627,12 +766,8 @@ def main():
         decoy = Path(temp) / 'decoy'  # a CDPATH naming another folder with scripts/ first
         (decoy / 'scripts' / 'lib').mkdir(parents=True)
         env['CDPATH'] = f'{decoy}:.'
-        if not os.path.isdir('/var/tmp'):  # every Debian system has one; a pared image may not
-            os.mkdir('/var/tmp')
-            os.chmod('/var/tmp', 0o1777)
-        fakes = Path(tempfile.mkdtemp(prefix='metronome-stand-ins-', dir='/var/tmp'))
-        # A HOME that is not there: whatever a command writes in HOME makes it. In /var/tmp, which
-        # the commands see, as they hide this /tmp.
+        fakes = Path(tempfile.mkdtemp(prefix='metronome-stand-ins-', dir=stand_ins))
+        # A HOME that is not there: whatever a command writes in HOME makes it.
         home = fakes / 'a home that is not there'
         env['HOME'] = str(home)
         faults = [refused(temp)]
@@ -655,6 +790,8 @@ def main():
                 made = set(os.listdir(copy)) - top  # beside build/, nothing new in the folder
                 faults.append(made and f'{case.what} left in the folder: {sorted(made)}')
             faults.append(by_hand(copy, env, temp))
+            faults.append(listed_as_json(copy, env))
+            faults.append(at_once(temp, fakes))
         finally:
             for mounted in ('noexec', 'noexec-above', 'read-only'):
                 subprocess.run(['umount', Path(temp) / mounted], capture_output=True)
