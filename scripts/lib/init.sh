@@ -59,7 +59,8 @@ listed() { # PATH LIST...: whether PATH is one of LIST
 writable+=("$(readlink -f build)")
 for path in "${writable[@]}"; do mount --bind --no-canonicalize "$path" "$path"; done
 while read -r _ _ _ _ target _; do
-    target="$(printf %b "$target")" # mountinfo writes a space as \040, a line break as \012
+    # mountinfo writes a space as \040, a backslash as \134: %b reads an octal byte as \0NNN
+    target="$(printf %b "${target//\\/\\0}")"
     case "$target" in /tmp | /dev | /dev/* | /proc | /proc/*) continue ;; esac
     ! listed "$target" "${writable[@]}" || continue
     [[ "$target" != /tmp/* ]] || listed "$target" "${in_tmp[@]}" || continue
