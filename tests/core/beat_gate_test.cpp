@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -36,6 +37,46 @@ TEST(BeatGate, LetsInOnlyTheStateItWasOpenedForWhileTheClickIsToPlay) {
     ASSERT_EQ(EnterBeatGate(&b), 1);
     LeaveBeatGate();
     CloseBeatGate();
+}
+
+// A callback held inside the gate while the clock closes it: the close must wait for it however
+// long it takes. The one wait here bounds how long a close that does not wait has to show it; a
+// close that does wait never ends before the callback leaves, so the test cannot fail by chance.
+TEST(BeatGate, CloseWaitsForTheCallbackInside) {
+    BeatState state = {4, 0, nullptr};
+    std::atomic<uint32_t> running{1};
+    std::atomic<bool> inside{false};
+    std::atomic<bool> leave{false};
+    std::atomic<bool> closed{false};
+    OpenBeatGate(&state, &running);
+    std::thread callback([&] {
+        ASSERT_TRUE(EnterBeatGate(&state));
+        inside.store(true);
+        while (!leave.load()) {
+            std::this_thread::yield();
+        }
+        LeaveBeatGate();
+    });
+    while (!inside.load()) {
+        std::this_thread::yield();
+    }
+    std::thread clock([&] {
+        CloseBeatGate();
+        closed.store(true);
+    });
+    // Once the gate is shut to newcomers the close has begun; it then has 200 ms to end too early.
+    while (EnterBeatGate(&state)) {
+        LeaveBeatGate();
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!closed.load() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(closed.load()) << "the gate closed while a callback was still inside";
+    leave.store(true);
+    callback.join();
+    clock.join();
+    EXPECT_TRUE(closed.load());
 }
 
 TEST(BeatGate, NoCallbackUsesAStateAfterTheGateClosed) {
