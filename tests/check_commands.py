@@ -215,6 +215,16 @@ def stand_in(folder, name, script):
     return {'PATH': f'{folder}:{os.environ["PATH"]}'}
 
 
+def scripts_alone(folder):
+    """folder made with a copy of the commands and nothing else."""
+    shutil.copytree(source / 'scripts', folder / 'scripts')
+
+
+def no_lock(folder):
+    """A check that the command refused before it took the folder's lock in build/."""
+    return (folder / 'build' / 'command.lock').exists() and 'it wrote build/command.lock'
+
+
 def fresh_build(folder):
     """folder/build made afresh, empty."""
     shutil.rmtree(folder / 'build', ignore_errors=True)
@@ -467,6 +477,8 @@ def cases(temp, fakes):
              'y'], 2, 'install-deps: --for is given twice', folder=bare),
         Case('bench.sh --bogus', ['scripts/bench.sh', '--bogus'], 2, "bench: no option '--bogus'",
              folder=bare),
+        Case('wine-session.sh --help', ['harness/wine-session.sh', '--help'], 0,
+             'The one way into Wine'),
         # The session's options, each by name: a value that is an option, an option misspelt.
         *[Case(f'wine-session.sh {" ".join(words)}', ['harness/wine-session.sh', *words], 2, says)
           for words, says in ((['--prefix', '--wow64', 'end'], "--prefix needs a value, and "
@@ -530,9 +542,11 @@ def cases(temp, fakes):
              '--show-only=json-v1', '-R', 'Dailog'], 8, 'no test matches'),
         # Words ctest would ignore or take otherwise, running every test or a stale one, or
         # writing outside the folder: refused before anything is written.
-        *[Case(f'test.sh {" ".join(words)}', ['scripts/test.sh', *words], 2, says, folder=bare,
+        # Each in a folder of its own: one that writes there cannot hide which.
+        *[Case(f'test.sh {" ".join(words)}', ['scripts/test.sh', *words], 2, says,
+               folder=Path(temp) / 'words' / str(row), setup=scripts_alone,
                then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder')
-          for words, says in (
+          for row, (words, says) in enumerate((
               (['-N', '-R'], "option requires an argument -- 'R'"),
               (['-R', ''], '-R needs a value'),
               (['--bogus'], "'--bogus' is not one of ctest's options"),
@@ -554,8 +568,9 @@ def cases(temp, fakes):
                '--output-junit writes a file of its own directly in build/'),
               (['-N', '--output-log', 'build/windows/CMakeCache.txt'],
                '--output-log writes a file of its own directly in build/'),
+              (['-N', '--output-log', 'build/../.git/config'], 'writes a file of its own'),
               (['--repeat', 'bogus'], "--repeat takes until-fail:N"),
-              (['-R', 'A', '-R', 'B'], '-R is given twice'))],
+              (['-R', 'A', '-R', 'B'], '-R is given twice')))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
              wait_for='holding', action=('typed', KILL)),
         # As docker run starts it: it installs, holds the lock meanwhile, and lists the tests.
@@ -614,6 +629,12 @@ def cases(temp, fakes):
         Case('test.sh -N by the user in root\'s build/', listing, 1, "build/ is root's, not "
              "nobody's", folder=plain, before=nobody, env={'HOME': str(plain)}, unless=no_users,
              setup=fresh_build),
+        Case('test.sh -N by root in the user\'s clone, build/ root\'s', listing, 1,
+             "this folder is nobody's", folder=plain, unless=no_users, then=no_lock),
+        Case('test.sh -N by root in root\'s folder, build/ nobody\'s', listing, 1,
+             "build/ is nobody's, not root's", folder=Path(temp) / 'roots', unless=no_users,
+             setup=lambda f: scripts_alone(f) or os.chown(fresh_build(f), 65534, 65534),
+             then=no_lock),
         *[Case(f'test.sh -N, {what}', listing, 1, says, folder=bare, setup=setup,
                then=lambda f: 'command.lock' in os.listdir(f) + os.listdir(f / 'scripts') and
                'it wrote through build')
@@ -689,10 +710,17 @@ def listed_as_json(copy, env):
                              'Dialog.NoNoteAfterTheStopPress'], cwd=copy, env=env,
                             capture_output=True, text=True, timeout=120)
     try:
-        names = [test['name'] for test in json.loads(listed.stdout)['tests']]
-    except (ValueError, KeyError) as error:
+        tests = json.loads(listed.stdout)['tests']
+        names = [test['name'] for test in tests]
+        fails_on = [p['value'] for t in tests for p in t.get('properties', [])
+                    if p['name'] == 'FAIL_REGULAR_EXPRESSION']
+    except (ValueError, KeyError, TypeError) as error:
         return f'test.sh --show-only=json-v1: {error!r}\n{listed.stdout[:500]}{listed.stderr}'
-    return names != ['Dialog.NoNoteAfterTheStopPress'] and f'listed as JSON: {names}'
+    if names != ['Dialog.NoNoteAfterTheStopPress']:
+        return f'listed as JSON: {names}'
+    # A Wine test fails where its program ran no test: one in #if 0 the sources still show.
+    return '0 tests from 0 test suites ran' not in str(fails_on) and \
+        f'a Wine test that runs no test passes: it fails only on {fails_on}'
 
 
 def refused(temp):
