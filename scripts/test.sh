@@ -26,7 +26,7 @@ example="-R Dialog.NoNoteAfterTheStopPress"
 # Each word that begins with a dash is one of those spellings, as ctest takes it: getopt would
 # also take an abbreviation (--rerun, -t for --timeout), -L=slow as --LE slow (-a reads it as a
 # long option) and -LEslow as -L Eslow. The longest spellings first: -LE before -L.
-spellings="$(sed 's/[:,]\+/\n/g' <<<"$long" | sed -E 's/^(LE|FA|FS|FC|VV)$/-&/; /^-/!s/^/--/'
+spellings="$(tr -s ':,' '\n' <<<"$long" | sed -E 's/^(LE|FA|FS|FC|VV)$/-&/; /^-/!s/^/--/'
     grep -o '[A-Za-z]' <<<"$short" | sed 's/^/-/')"
 spellings="$(awk '{ print length, $0 }' <<<"$spellings" | sort -rn | cut -d ' ' -f 2)"
 for word in "$@"; do
