@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# A command from its hand-over to its end (docs/commands.md draws the way): checks the folder,
-# takes its lock (fd 9, held by every process, freed by the kernel with the last), installs with
-# sudo, starts the namespace and its process 1 (scripts/lib/init.sh). Ctrl+C, Ctrl+\, SIGTERM or
-# SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
+# A command from its hand-over to its end (docs/commands.md draws the way down and back): checks
+# the folder, takes its lock (fd 9, held by every process, freed by the kernel with the last),
+# installs with sudo, starts the namespace and its process 1 (scripts/lib/init.sh). Ctrl+C,
+# Ctrl+\, SIGTERM or SIGHUP here or to process 1 end all with 128 + the signal; kill -9, with 137.
 #   command.sh --name NAME --typed 'NAME.sh ARGS' [init.sh's --keep-in-tmp, --writable]... --
 #              [ARGS...]
 set -euo pipefail
