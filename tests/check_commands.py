@@ -373,7 +373,9 @@ def cases(temp, fakes):
              '"zlib1g:i386:" "  Installed: (none)" "  Candidate: 1:1.0"\n')
     mid_sync['PATH'] = f'{fakes / "mid-sync"}:{missing["PATH"]}'  # dpkg-query: fluidsynth missing
     failing = 'failed to download twice (its mirror is likely being updated)'
-    install_for = ['scripts/install-deps.sh', '--for', 'test.sh -N ']  # as printf '%q ' quotes
+    # The command as start.sh quotes it (printf ' %q', a space before each word), with a last
+    # space added, which --for drops.
+    install_for = ['scripts/install-deps.sh', '--for', 'test.sh -N ']
     not_again = (f'Nothing was installed or downgraded. Try again in an hour: bash scripts/test.sh '
                  f'-N; or run it on Debian {other}, in a root of its own, as root: bash '
                  f'scripts/on-debian.sh {other} test.sh -N')
