@@ -5,7 +5,8 @@ set -euo pipefail
 unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported and HOME unset
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
-# Nothing inherited changes what a command does: the commands' files pass what they must by name.
+# No variable of the project's comes from the caller: the commands' files pass what they must as
+# arguments, but for METRONOME_PYTHON, which the run command's steps set for the harness.
 unset "${!METRONOME_@}" "${!BENCH_@}"
 # --check-only, first: the arguments checked and nothing done (on-debian.sh asks it of a command
 # before it makes a root for it).
