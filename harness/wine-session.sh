@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The one way into Wine: a prefix, its persistent wineserver and, unless --desktop, a private Xvfb
-# display, for the tests, the benchmark, the stress run and the run command. It runs only inside
-# one of this folder's commands, whose end ends the session and whose server no other sees.
+# display, for the tests, the benchmark, the stress run, the screenshots and the run command. It
+# runs only inside one of this folder's commands, whose end ends the session and whose server no
+# other sees.
 #   wine-session.sh --prefix DIR [OPTION...] run PROGRAM [ARGS...]  runs PROGRAM: its status
 #   wine-session.sh --prefix DIR [OPTION...] prepare      starts the session, prints its display
 #   wine-session.sh --prefix DIR [OPTION...] wait-window  waits until a window shows on it
