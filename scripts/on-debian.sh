@@ -39,4 +39,4 @@ if [ "$(stat -c %u .)" != 0 ]; then
         "system's files are; before $(stat -c %U .) removes this clone, as root: rm -rf" \
         "$(printf %q "$(readlink -f build)/debian-$release")" >&2
 fi
-hand_over -- "$release" "$suite" "$command" "$@"
+hand_over -- --release "$release" --suite "$suite" -- "$command" "$@"

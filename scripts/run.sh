@@ -36,4 +36,4 @@ elif [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop (an X display and an ALSA sequencer), and" \
         "there is none here; leave out --port to demonstrate the program"
 fi
-hand_over "${kept[@]}" -- "$mode" "$seconds" "$port"
+hand_over "${kept[@]}" -- "--$mode" ${seconds:+--seconds "$seconds"} ${port:+--port "$port"}

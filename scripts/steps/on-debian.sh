@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # on-debian.sh's steps: the root of the release made or updated, entered, and the command run.
-#   steps/on-debian.sh RELEASE SUITE COMMAND [ARGUMENTS...]
+#   steps/on-debian.sh --release N --suite NAME -- COMMAND [ARGUMENTS...]
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-release="$1" suite="$2" command="$3" && shift 3
+release="" suite=""
+while [ "${1:---}" != -- ]; do
+    case "$1" in
+    --release | --suite) printf -v "${1#--}" %s "$2" && shift ;;
+    *) echo "steps/on-debian.sh: no option '$1'" >&2 && exit 2 ;;
+    esac
+    shift
+done
+shift && command="$1" && shift
 # What it makes outside the root's own folder is the folder owner's: their commands work after.
 # The root is made at a plain path in the command's /tmp: debootstrap, a shell script, cannot
 # make one under a path with a space, as the folder's may have.

@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # run.sh's steps: the program built, then played on the desktop or demonstrated.
-#   steps/run.sh desktop|demo SECONDS PORT   (SECONDS and PORT may be empty)
+#   steps/run.sh --desktop|--demo [--seconds N] [--port PORT]
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-mode="$1" seconds="$2" port="$3"
+mode="" seconds="" port=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --desktop | --demo) mode="${1#--}" ;;
+    --seconds | --port) printf -v "${1#--}" %s "$2" && shift ;;
+    *) echo "steps/run.sh: no option '$1'" >&2 && exit 2 ;;
+    esac
+    shift
+done
 build_preset windows metronome midimap
 # A display that does not answer (xdpyinfo is installed by now) is none.
 if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
