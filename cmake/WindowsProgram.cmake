@@ -1,14 +1,14 @@
 # The Windows program: its code once, linked into the shipped executable and into the variants
 # the tests need (without icon, without dialog template).
 
-# The resources compiled with paths relative to the build folder (see windres-relative.sh), so
-# that a clone in a folder named with spaces, quotes or dollar signs builds. Relative to the
-# folder as it physically is, where Ninja runs: build/ may be a link to a folder elsewhere.
-file(REAL_PATH ${CMAKE_BINARY_DIR} METRONOME_REAL_BINARY_DIR)
-file(RELATIVE_PATH METRONOME_WINDRES ${METRONOME_REAL_BINARY_DIR}
-  ${CMAKE_SOURCE_DIR}/cmake/windres-relative.sh)
-set(CMAKE_RC_COMPILE_OBJECT
-  "bash ${METRONOME_WINDRES} <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
+# What goes through a shell or the compiler driver unquoted (windres's preprocessor, a linker's
+# module-definition file) names the sources by a link in the build folder, METRONOME_SOURCE_LINK,
+# relative to the build folder where Ninja runs: no such path holds the name of the folder the
+# clone is in, however it is named (spaces, quotes, dollar signs), and wherever build/ leads.
+set(METRONOME_SOURCE_LINK source)
+file(CREATE_LINK ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/${METRONOME_SOURCE_LINK} SYMBOLIC)
+set(CMAKE_RC_COMPILE_OBJECT "bash ${METRONOME_SOURCE_LINK}/cmake/windres-relative.sh \
+<CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
 
 # Only system DLLs at run time: no libgcc, libstdc++ or winpthread DLLs beside the program.
 add_link_options(-static)
