@@ -70,7 +70,7 @@ if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2
   done
   "${as_root[@]}" "${apt_get[@]}" -f install >/dev/null
 fi
-# apt-get update, printed as it goes; on stdout the lists that failed, "bookworm-security main
+# apt-get update, printed as it goes; on stdout the lists that failed, "SUITE-security main
 # i386" (apt 3 says "Error:" where apt 2 says "E:"). apt keeps a list that failed as it was, if any.
 refresh_lists() {
   { "${as_root[@]}" "${apt_get[@]}" update 2>&1 || true; } | sed -unE -e 'w /dev/stderr' -e \

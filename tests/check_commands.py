@@ -491,7 +491,8 @@ def cases(temp, fakes):
                               (['--prefix', 'p', '--no-midi', '--recorder', 'harness/midimap.def',
                                 'end'], '--recorder puts a MIDI mapper in place and --no-midi'))],
         Case('install-deps.sh on Debian 11', ['scripts/install-deps.sh'], 2,
-             'Debian 12 (bookworm) or Debian 13 (trixie)', folder=bare, unless=not_root, before=[
+             ' or '.join(f'Debian {r} ({c})' for r, c in releases.items()), folder=bare,
+             unless=not_root, before=[
                  'unshare', '--mount', 'sh', '-c', 'mount --bind "$0" /etc/os-release && exec "$@"',
                  str(bullseye)]),
         Case('a folder mounted noexec', ['scripts/fuzz.sh'], 2, 'mounted noexec',
