@@ -20,8 +20,10 @@ on_machine() {
     if [ -f /.metronome-release ]; then build="$(cat /.metronome-build-on-machine)"; fi
     echo "$build${1#"$root/build"}"
 }
+# cached NAME: the Windows build's cache entry NAME, where CMake says which files it made and uses
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$root/build/windows/CMakeCache.txt"; }
 session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
-windows_session() { "$session" --prefix "$root/build/windows/wineprefix" --quiet-alsa \
+windows_session() { "$session" --prefix "$(cached WINE_TESTS_PREFIX)" --quiet-alsa \
     --recorder "$root/build/windows/harness/midimap.dll" "$@"; }
-project_python() { sed -n 's/^METRONOME_PYTHON:FILEPATH=//p' "$root/build/windows/CMakeCache.txt"; }
+project_python() { cached METRONOME_PYTHON; }
 trap 'exit 130' INT # SIGINT to this shell alone: the steps fail once their foreground command ends
