@@ -3,15 +3,18 @@
 # a virtual display, 開始 pressed as a user would, the click left to play, 停止 pressed and the
 # window closed; then a screenshot, and the notes the program really sent, recorded by the test
 # MIDI mapper, rendered as a WAV file by FluidSynth.
-#   demonstration.sh PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
-# WORK_FOLDER is the run's own: the recording goes there, so that no other program's notes can
-# mix into it. Environment: METRONOME_PYTHON (the project's Python).
+#   demonstration.sh --recorder DLL PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
+# DLL is the recording MIDI mapper as the build made it. WORK_FOLDER is the run's own: the
+# recording goes there, so that no other program's notes can mix into it. Environment:
+# METRONOME_PYTHON (the project's Python).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+[ "${1:-}" = --recorder ] || { echo "demonstration.sh: --recorder DLL comes first" >&2 && exit 2; }
 # A prefix of the run command's own, the recorder behind the MIDI mapper, no sound card, a
 # private display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-virtual" --quiet-alsa
-    --recorder "$here/../build/windows/harness/midimap.dll")
+    --recorder "$2")
+shift 2
 exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
 log="$work/click.log"
 export METRONOME_MIDI_LOG="Z:${log//\//\\}" # where the recorder writes, as Windows names it

@@ -37,8 +37,8 @@ while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
         prefix="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
         ;;
     --recorder)
-        [ -f "$2" ] || fail "--recorder $2: no such file; the recording MIDI mapper is" \
-            "build/windows/harness/midimap.dll, once built"
+        [ -f "$2" ] || fail "--recorder $2: no such file; the recording MIDI mapper is where" \
+            "the Windows build's CMake cache says (HARNESS_RECORDER_DLL), once built"
         recorder="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
         ;;
     --dlls) dlls="$2" ;;

@@ -24,6 +24,6 @@ on_machine() {
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$root/build/windows/CMakeCache.txt"; }
 session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
 windows_session() { "$session" --prefix "$(cached WINE_TESTS_PREFIX)" --quiet-alsa \
-    --recorder "$root/build/windows/harness/midimap.dll" "$@"; }
+    --recorder "$(cached HARNESS_RECORDER_DLL)" "$@"; }
 project_python() { cached METRONOME_PYTHON; }
 trap 'exit 130' INT # SIGINT to this shell alone: the steps fail once their foreground command ends

@@ -29,8 +29,8 @@ else
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"
-    bash "$root/harness/demonstration.sh" "$exe" "${seconds:-8}" /tmp "$shot" "$wav" \
-        "$root/build/run-click.log"
+    bash "$root/harness/demonstration.sh" --recorder "$(cached HARNESS_RECORDER_DLL)" "$exe" \
+        "${seconds:-8}" /tmp "$shot" "$wav" "$root/build/run-click.log"
     echo "run: a screenshot of the window while it played: $(on_machine "$shot")"
     echo "run: the click it played, rendered by FluidSynth: $(on_machine "$wav")"
 fi
