@@ -854,8 +854,8 @@ TEST_F(Dialog, RejectsBadInputWithTheFieldsWarningThenFocusAndDefault) {
 
 namespace {
 
-const wchar_t *const kPlantedNames[] = {L"winmm.dll", L"midimap.dll", L"wdmaud.drv", L"msacm32.dll",
-                                        L"msacm32.drv"};
+// Every name the build plants a stand-in under (PLANTED_DLLS, in tests/wine/CMakeLists.txt).
+const wchar_t *const kPlantedNames[] = {PLANTED_DLLS};
 
 // Run only where Wine prefers a DLL beside the program to its own, as Windows does: the program
 // sits in planted\ with a stand-in under each name it or winmm could look for there.
