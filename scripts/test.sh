@@ -5,10 +5,12 @@
 #   test.sh                      everything
 #   test.sh CTEST_OPTIONS...     the Windows build and the tests ctest's options choose:
 #                                -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64'; -N lists
-#                                them, without building. Taken: -R -E -L -LE -FA -FS -FC -j -N
-#                                -V -VV -Q -U --output-log --output-junit (a file of their own,
-#                                directly in build/)
-#                                --repeat --repeat-until-fail --show-only
+#                                them, without building. Taken, in this one spelling each,
+#                                a value (in capitals) as the next word, or after = where in []:
+#                                -R REGEX -E REGEX -L REGEX -LE REGEX -FA REGEX -FS REGEX
+#                                -FC REGEX -j N -N -V -VV -Q -U --output-log FILE
+#                                --output-junit FILE (a file of their own, directly in build/)
+#                                --repeat MODE:N --repeat-until-fail N --show-only[=FORMAT]
 #                                --output-on-failure --stop-on-failure --rerun-failed
 #                                --schedule-random
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
@@ -16,19 +18,29 @@
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 # ctest's options that choose, show or pace the tests, in one spelling each, read once by util-linux
-# getopt (-a: ctest spells -LE, -FA, -FS, -FC and -VV with one dash). ctest would ignore a word it
+# getopt (-a: ctest spells some long options with one dash, -LE). ctest would ignore a word it
 # does not know and run every test; each is refused here in one sentence, before anything is
-# written.
-short=R:E:L:j:NVQU
-long=LE:,FA:,FS:,FC:,VV,output-log:,output-junit:,repeat:,repeat-until-fail:,show-only::,
-long+=output-on-failure,stop-on-failure,rerun-failed,schedule-random
+# written. getopt's lists are made from the usage above, which --help prints, so that the two
+# cannot disagree: one letter is a short option, more a long one; a colon for a value as the next
+# word, two for one given only after =.
+taken="$(awk '/a value \(in capitals\) as the next word/ { on = 1; next }
+    on && !/^#    / { exit } on { sub(/^#/, ""); print }' "scripts/$command_name.sh")"
+short='' long='' spellings=''
+read -r -d '' -a words <<<"$taken" || true
+for i in "${!words[@]}"; do
+    word="${words[i]}" colons=''
+    [[ "$word" =~ ^-{1,2}[A-Za-z][-A-Za-z]*(\[=[A-Z]+\])?$ ]] || continue
+    if [[ "$word" == *'[='* ]]; then colons='::' word="${word%%\[*}"
+    elif [[ "${words[i + 1]:-}" =~ ^[A-Z][A-Z:]*$ ]]; then colons=':'; fi
+    name="${word#-}" && name="${name#-}"
+    if [ "${#name}" -eq 1 ]; then short+="$name$colons"; else long+="${long:+,}$name$colons"; fi
+    spellings+="$word"$'\n'
+done
 example="-R Dialog.NoNoteAfterTheStopPress"
 # Each word that begins with a dash is one of those spellings, as ctest takes it: getopt would
 # also take an abbreviation (--rerun, -t for --timeout), -L=slow as --LE slow (-a reads it as a
 # long option) and -LEslow as -L Eslow. The longest spellings first: -LE before -L.
-spellings="$(tr -s ':,' '\n' <<<"$long" | sed -E 's/^(LE|FA|FS|FC|VV)$/-&/; /^-/!s/^/--/'
-    grep -o '[A-Za-z]' <<<"$short" | sed 's/^/-/')"
-spellings="$(awk '{ print length, $0 }' <<<"$spellings" | sort -rn | cut -d ' ' -f 2)"
+spellings="$(awk 'NF { print length, $0 }' <<<"$spellings" | sort -rn | cut -d ' ' -f 2)"
 for word in "$@"; do
     [[ "$word" == -* && "$word" != --show-only=* ]] || continue
     ! grep -qxF -e "$word" <<<"$spellings" || continue
@@ -55,7 +67,7 @@ eval set -- "${parsed:---}"
 mode=--run ctest=() seen=" "
 while [ "$1" != -- ]; do
     option="$1" name="${1#-}" && name="${name#-}" && shift
-    if [[ "$name" =~ ^(LE|FA|FS|FC|VV)$ ]]; then option="-$name"; fi
+    if grep -qxF -e "-$name" <<<"$spellings"; then option="-$name"; fi # ctest's one dash
     [[ "$seen" != *" $name "* ]] || usage_error "$option is given twice, and ctest keeps only one"
     seen+="$name "
     if [[ "$name" =~ ^(N|show-only)$ ]]; then mode=--list; fi
