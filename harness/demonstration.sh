@@ -3,22 +3,32 @@
 # a virtual display, 開始 pressed as a user would, the click left to play, 停止 pressed and the
 # window closed; then a screenshot, and the notes the program really sent, recorded by the test
 # MIDI mapper, rendered as a WAV file by FluidSynth.
-#   demonstration.sh --recorder DLL PROGRAM SECONDS WORK_FOLDER SCREENSHOT WAV LOG_COPY
-# DLL is the recording MIDI mapper as the build made it. WORK_FOLDER is the run's own: the
-# recording goes there, so that no other program's notes can mix into it. Environment:
-# METRONOME_PYTHON (the project's Python).
+#   demonstration.sh --recorder DLL --python PYTHON --program EXE --seconds N --work FOLDER
+#                    --screenshot PNG --wav WAV --log LOG_COPY
+# DLL is the recording MIDI mapper as the build made it, PYTHON the project's Python. FOLDER is
+# the run's own: the recording goes there, so that no other program's notes can mix into it.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-[ "${1:-}" = --recorder ] || { echo "demonstration.sh: --recorder DLL comes first" >&2 && exit 2; }
+recorder="" python="" exe="" seconds="" work="" shot="" wav="" log_copy=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --recorder | --python | --seconds | --work | --wav) printf -v "${1#--}" %s "${2:?}" ;;
+    --program) exe="${2:?}" ;;
+    --screenshot) shot="${2:?}" ;;
+    --log) log_copy="${2:?}" ;;
+    *) echo "demonstration.sh: no option '$1'" >&2 && exit 2 ;;
+    esac
+    shift 2
+done
+for given in recorder python exe seconds work shot wav log_copy; do
+    [ -n "${!given}" ] || { echo "demonstration.sh: no value for $given" >&2 && exit 2; }
+done
 # A prefix of the run command's own, the recorder behind the MIDI mapper, no sound card, a
 # private display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-virtual" --quiet-alsa
-    --recorder "$2")
-shift 2
-exe="$1" seconds="$2" work="$3" shot="$4" wav="$5" log_copy="$6"
+    --recorder "$recorder")
 log="$work/click.log"
 export METRONOME_MIDI_LOG="Z:${log//\//\\}" # where the recorder writes, as Windows names it
-: "${METRONOME_PYTHON:?set by the run command}"
 
 display="$("${session[@]}" prepare)"
 # Wine's complaints about the missing sound device go to a log, not to the user.
@@ -60,4 +70,4 @@ if ! grep -q DATA "$log" 2>/dev/null; then
     exit 1
 fi
 cp "$log" "$log_copy"
-"$METRONOME_PYTHON" "$here/click_audio.py" render "$log" "$wav" >/dev/null
+"$python" "$here/click_audio.py" render "$log" "$wav" >/dev/null

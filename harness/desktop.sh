@@ -4,15 +4,25 @@
 # as 128:0, or part of its name), else a FluidSynth or TiMidity already running, else a
 # FluidSynth started here, playing to the desktop's sound server, for as long as the program
 # runs. SECONDS, unless empty, ends the program after that long. Ends with the program's status.
-#   desktop.sh PROGRAM SECONDS PORT WORK_FOLDER
-# Environment: METRONOME_PYTHON (the project's Python).
+#   desktop.sh --python PYTHON --program EXE --work FOLDER [--seconds N] [--port PORT]
+# PYTHON is the project's Python; FOLDER the run's own.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # A prefix of the run command's own; Wine's own MIDI mapper, to the synthesiser the registry
 # names; the user's display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-desktop" --desktop)
-exe="$1" seconds="$2" port="$3" work="$4"
-python="${METRONOME_PYTHON:?set by the run command}"
+python="" exe="" work="" seconds="" port=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --python | --work | --seconds | --port) printf -v "${1#--}" %s "${2:?}" ;;
+    --program) exe="${2:?}" ;;
+    *) echo "desktop.sh: no option '$1'" >&2 && exit 2 ;;
+    esac
+    shift 2
+done
+for given in python exe work; do
+    [ -n "${!given}" ] || { echo "desktop.sh: no value for $given" >&2 && exit 2; }
+done
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$("$python" "$here/click_audio.py" soundfont)"
 # Whatever this starts, the synthesiser included, ends with the run command's namespace.

@@ -6,7 +6,7 @@ unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
 # No variable of the project's comes from the caller: the commands' files pass what they must as
-# arguments, but for METRONOME_PYTHON, which the run command's steps set for the harness.
+# arguments.
 unset "${!METRONOME_@}" "${!BENCH_@}"
 # --check-only, first: the arguments checked and nothing done (on-debian.sh asks it of a command
 # before it makes a root for it).

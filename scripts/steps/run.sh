@@ -20,17 +20,17 @@ if [ "$mode" = desktop ] && ! xdpyinfo >/dev/null 2>&1; then
     mode=demo
     umount /tmp/.X11-unix 2>/dev/null || true # the private display's sockets stay our own
 fi
-METRONOME_PYTHON="$(project_python)" && export METRONOME_PYTHON
-
-exe="$root/build/windows/metronome.exe"
-if [ "$mode" = desktop ]; then
-    bash "$root/harness/desktop.sh" "$exe" "$seconds" "$port" /tmp # the command's own
+exe="$root/build/windows/metronome.exe" python="$(project_python)"
+if [ "$mode" = desktop ]; then # in the command's own /tmp
+    bash "$root/harness/desktop.sh" --python "$python" --program "$exe" --work /tmp \
+        ${seconds:+--seconds "$seconds"} ${port:+--port "$port"}
 else
     echo "run: no display or no sound device here; demonstrating the program in a virtual display"
     shot="$root/build/run-screenshot.png" wav="$root/build/run-click.wav"
     rm -f "$shot" "$wav" "$root/build/run-click.log"
-    bash "$root/harness/demonstration.sh" --recorder "$(cached HARNESS_RECORDER_DLL)" "$exe" \
-        "${seconds:-8}" /tmp "$shot" "$wav" "$root/build/run-click.log"
+    bash "$root/harness/demonstration.sh" --recorder "$(cached HARNESS_RECORDER_DLL)" \
+        --python "$python" --program "$exe" --seconds "${seconds:-8}" --work /tmp \
+        --screenshot "$shot" --wav "$wav" --log "$root/build/run-click.log"
     echo "run: a screenshot of the window while it played: $(on_machine "$shot")"
     echo "run: the click it played, rendered by FluidSynth: $(on_machine "$wav")"
 fi
