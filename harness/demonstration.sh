@@ -9,20 +9,16 @@
 # the run's own: the recording goes there, so that no other program's notes can mix into it.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-recorder="" python="" exe="" seconds="" work="" shot="" wav="" log_copy=""
-while [ $# -gt 0 ]; do
-    case "$1" in
-    --recorder | --python | --seconds | --work | --wav) printf -v "${1#--}" %s "${2:?}" ;;
-    --program) exe="${2:?}" ;;
-    --screenshot) shot="${2:?}" ;;
-    --log) log_copy="${2:?}" ;;
-    *) echo "demonstration.sh: no option '$1'" >&2 && exit 2 ;;
-    esac
-    shift 2
+# shellcheck source=scripts/lib/options.sh
+source "$here/../scripts/lib/options.sh"
+every='--recorder= --python= --program= --seconds= --work= --screenshot= --wav= --log='
+read_options demonstration.sh "$every" "$@"
+for option in $every; do # each one needed
+    variable="$(option_variable "$option")"
+    [ -n "${!variable}" ] || option_error demonstration.sh "${option%=} is not given"
 done
-for given in recorder python exe seconds work shot wav log_copy; do
-    [ -n "${!given}" ] || { echo "demonstration.sh: no value for $given" >&2 && exit 2; }
-done
+recorder="$opt_recorder" python="$opt_python" exe="$opt_program" seconds="$opt_seconds"
+work="$opt_work" shot="$opt_screenshot" wav="$opt_wav" log_copy="$opt_log"
 # A prefix of the run command's own, the recorder behind the MIDI mapper, no sound card, a
 # private display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-virtual" --quiet-alsa

@@ -11,18 +11,14 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # A prefix of the run command's own; Wine's own MIDI mapper, to the synthesiser the registry
 # names; the user's display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-desktop" --desktop)
-python="" exe="" work="" seconds="" port=""
-while [ $# -gt 0 ]; do
-    case "$1" in
-    --python | --work | --seconds | --port) printf -v "${1#--}" %s "${2:?}" ;;
-    --program) exe="${2:?}" ;;
-    *) echo "desktop.sh: no option '$1'" >&2 && exit 2 ;;
-    esac
-    shift 2
+# shellcheck source=scripts/lib/options.sh
+source "$here/../scripts/lib/options.sh"
+read_options desktop.sh '--python= --program= --work= --seconds= --port=' "$@"
+for option in --python --program --work; do # each one needed
+    variable="$(option_variable "$option")"
+    [ -n "${!variable}" ] || option_error desktop.sh "$option is not given"
 done
-for given in python exe work; do
-    [ -n "${!given}" ] || { echo "desktop.sh: no value for $given" >&2 && exit 2; }
-done
+python="$opt_python" exe="$opt_program" work="$opt_work" seconds="$opt_seconds" port="$opt_port"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$("$python" "$here/click_audio.py" soundfont)"
 # Whatever this starts, the synthesiser included, ends with the run command's namespace.

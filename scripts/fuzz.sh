@@ -4,5 +4,6 @@
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
-seconds_option 600 "$@"
+command_options '--seconds=' "$@"
+seconds="${opt_seconds:-600}" && check_seconds "$seconds"
 hand_over -- "$seconds"

@@ -10,18 +10,8 @@
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "$0")/lib/start.sh" # strict mode, --help
-on_debian='' asked=''
-while [ $# -gt 0 ]; do
-  case "$1" in
-  --on-debian) on_debian=yes ;;
-  --for)
-    [ -z "$asked" ] || usage_error "--for is given twice, and names one command"
-    [ $# -ge 2 ] || usage_error "--for needs the command typed"
-    asked="${2% }" && shift
-    ;;
-  *) usage_error "unknown argument '$1' ($usage)" ;;
-  esac && shift
-done
+command_options '--on-debian --for=' "$@"
+on_debian="$opt_on_debian" command_typed="${opt_for% }"
 [ "$check_only" = no ] || exit 0
 exec >&2 # what it says and what apt says: the command's own output is its product alone
 packages=(
@@ -107,9 +97,10 @@ refuse() { # FAILED_LISTS APT_SAID: the package apt names first, and why it cann
     why="hold $name $there, older than this machine's ${name%:*} $here, which it must match"
   else why="do not pair, as apt says: $(grep -E '^E' <<<"$2" | tail -n 1 || true)"; fi
   [ -n "$on_debian" ] || next="; or run it on Debian $other, in a root of its own, as root:"
-  [ -n "$on_debian" ] || next+=" ${sudo}bash scripts/on-debian.sh $other ${asked:-test.sh}"
+  [ -n "$on_debian" ] || next+=" ${sudo}bash scripts/on-debian.sh $other ${command_typed:-test.sh}"
   echo "install-deps: the package list $1 $failing, and the other lists $why. Nothing was" \
-    "installed or downgraded. Try again in an hour: bash scripts/${asked:-install-deps.sh}$next" >&2
+    "installed or downgraded. Try again in an hour:" \
+    "bash scripts/${command_typed:-install-deps.sh}$next" >&2
   exit 1
 }
 update=0

@@ -15,23 +15,18 @@
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
-seconds="" port="" demo=0
-while [ $# -gt 0 ]; do
-    case "$1" in
-    --seconds) check_seconds "${2:-}" && seconds="$2" && shift ;;
-    --port) [ -n "${2:-}" ] || usage_error "--port needs a value ($usage)"; port="$2" && shift ;;
-    --demo) demo=1 ;;
-    *) usage_error "unknown argument '$1' ($usage)" ;;
-    esac && shift
-done
-if [ "$demo" = 1 ] && [ -n "$port" ]; then
+command_options '--seconds= --port= --demo' "$@"
+seconds="$opt_seconds" port="$opt_port"
+if [ -n "$seconds" ]; then check_seconds "$seconds"; fi
+if [ -n "$opt_demo" ] && [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop, --demo records it instead: give one"
 fi
 # A desktop: an X display and an ALSA sequencer. The command's own /tmp hides the machine's: the
 # display's socket folder and its key (XAUTHORITY), where that lies in /tmp, are kept in view.
 mode=demo kept=()
-if [ "$demo" = 0 ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then
-    mode=desktop kept=(--keep-in-tmp /tmp/.X11-unix --keep-in-tmp "${XAUTHORITY:-}")
+if [ -z "$opt_demo" ] && [ -n "${DISPLAY:-}" ] && [ -c /dev/snd/seq ]; then
+    mode=desktop kept=(--keep-in-tmp /tmp/.X11-unix)
+    if [ -n "${XAUTHORITY:-}" ]; then kept+=(--keep-in-tmp "$XAUTHORITY"); fi
 elif [ -n "$port" ]; then
     usage_error "--port plays the click on a desktop (an X display and an ALSA sequencer), and" \
         "there is none here; leave out --port to demonstrate the program"

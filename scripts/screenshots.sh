@@ -6,5 +6,5 @@
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
-[ $# -eq 0 ] || usage_error "takes no arguments"
+command_options '' "$@"
 hand_over --writable docs/media -- # the one folder it writes besides build/
