@@ -22,38 +22,28 @@
 set -euo pipefail
 unset CDPATH # cd would print what it finds through it, and $(cd ...) take that too
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
-root="$(dirname "$here")"
+folder="$(dirname "$here")"
 fail() { echo "wine-session: $*" >&2 && exit 2; }
 wrong() { fail "$* (--help lists the options and commands)"; }
-prefix="" wow64=0 plain=0 recorder="" no_midi=0 dlls="" lang="" desktop=0 quiet=0
-while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
-    case "$1" in
-    --prefix | --recorder | --dlls | --lang) [ -n "${2:-}" ] || wrong "$1 needs a value" ;;&
-    --prefix | --recorder | --dlls | --lang) [[ "$2" != -* ]] ||
-        wrong "$1 needs a value, and '$2' is an option" ;;&
-    --prefix)
-        [ -d "$(dirname "$2")" ] || fail "--prefix $2: there is no folder $(dirname "$2") to" \
-            "make it in"
-        prefix="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
-        ;;
-    --recorder)
-        [ -f "$2" ] || fail "--recorder $2: no such file; the recording MIDI mapper is where" \
-            "the Windows build's CMake cache says (HARNESS_RECORDER_DLL), once built"
-        recorder="$(cd "$(dirname "$2")" && pwd -P)/$(basename "$2")"
-        ;;
-    --dlls) dlls="$2" ;;
-    --lang) lang="$2" ;;
-    --no-midi) no_midi=1 ;;
-    --wow64) wow64=1 ;;
-    --plain) plain=1 ;;
-    --desktop) desktop=1 ;;
-    --quiet-alsa) quiet=1 ;;
-    --help | -h) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0 ;;
-    *) wrong "no option '$1'" ;;
-    esac
-    if [[ "$1" =~ ^--(prefix|recorder|dlls|lang)$ ]]; then shift; fi
-    shift
-done
+if [[ "${1:-}" =~ ^(-h|--help)$ ]]; then sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0; fi
+# shellcheck source=scripts/lib/options.sh
+source "$folder/scripts/lib/options.sh"
+read_options wine-session '--prefix= --wow64 --plain --recorder= --no-midi --dlls= --lang=
+    --desktop --quiet-alsa' "$@"
+set -- "${operands[@]}" # the session's command
+prefix="" recorder="" dlls="$opt_dlls" lang="$opt_lang"
+wow64="${opt_wow64:-0}" plain="${opt_plain:-0}" no_midi="${opt_no_midi:-0}"
+desktop="${opt_desktop:-0}" quiet="${opt_quiet_alsa:-0}"
+if [ -n "$opt_prefix" ]; then
+    [ -d "$(dirname "$opt_prefix")" ] || fail "--prefix $opt_prefix: there is no folder" \
+        "$(dirname "$opt_prefix") to make it in"
+    prefix="$(cd "$(dirname "$opt_prefix")" && pwd -P)/$(basename "$opt_prefix")"
+fi
+if [ -n "$opt_recorder" ]; then
+    [ -f "$opt_recorder" ] || fail "--recorder $opt_recorder: no such file; the recording MIDI" \
+        "mapper is where the Windows build's CMake cache says (HARNESS_RECORDER_DLL), once built"
+    recorder="$(cd "$(dirname "$opt_recorder")" && pwd -P)/$(basename "$opt_recorder")"
+fi
 case "${1:-}" in
 run) [ $# -ge 2 ] || wrong "run needs the PROGRAM to run" ;;
 prepare | wait-window | end) [ $# -eq 1 ] || wrong "$1 takes nothing after it, not '$2'" ;;
@@ -70,7 +60,7 @@ fi
 # Inside a command of this folder: its process 1 (scripts/lib/init.sh) left in the command's own
 # /tmp a mark naming the folder and the namespaces, which no process outside them shares.
 namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
-if [ "$(cat /tmp/metronome-command 2>/dev/null)" != "$root"$'\n'"$namespaces" ]; then
+if [ "$(cat /tmp/metronome-command 2>/dev/null)" != "$folder"$'\n'"$namespaces" ]; then
     echo "wine-session: Wine runs only inside a command of this folder, which ends all it starts:" \
         "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
     exit 2
@@ -92,7 +82,7 @@ export XDG_CONFIG_HOME="$state/config" XDG_DATA_HOME="$state/data" XDG_CACHE_HOM
 # A Japanese system, whose texts render only in a Japanese locale (the commands make it); --lang
 # runs the program as on a Windows of another language.
 export LANG=ja_JP.UTF-8
-unset LC_ALL TMPDIR
+unset "${!LC_@}" LANGUAGE TMPDIR # the caller's LC_CTYPE or LC_MESSAGES would change the system
 # Without its ALSA driver winmm installs no MIDI mapper at all: the program's no-output case.
 overrides="${recorder:+;midimap=n}"
 if [ "$no_midi" = 1 ]; then overrides=";winealsa.drv=d"; fi
@@ -167,7 +157,7 @@ customise_prefix() {
 # this one's; one made as another kind is refused (Wine would only say "WINEARCH set to win32 but
 # ... is a 64-bit installation", or run the program in the wrong one). A folder with neither mark
 # (someone's own prefix, say) is never removed.
-made="$WINEPREFIX/.metronome-made" making="$WINEPREFIX/.metronome-making" kind="$WINEARCH"
+made_mark="$WINEPREFIX/.metronome-made" making_mark="$WINEPREFIX/.metronome-making" kind="$WINEARCH"
 if [ "$plain" = 1 ]; then kind+=" plain"; fi
 mark="3 $kind"
 # made_as KIND: what a prefix made as KIND is, in words.
@@ -179,17 +169,17 @@ made_as() {
 }
 check_kind() { # refuses a prefix made as another kind than the options ask
     local was
-    was="$(cat "$made" 2>/dev/null)" || return 0
+    was="$(cat "$made_mark" 2>/dev/null)" || return 0
     if [[ "$was" == *" "* && "${was#* }" != "$kind" ]]; then
         fail "$WINEPREFIX was made as $(made_as "${was#* }"), and the options ask for" \
             "$(made_as "$kind"): name another --prefix, or remove that one"
     fi
 }
 make_prefix() {
-    if [ -e "$made" ]; then
+    if [ -e "$made_mark" ]; then
         echo "wine-session: $WINEPREFIX was made by an earlier set-up; making it afresh" >&2
         rm -rf "$WINEPREFIX"
-    elif [ -e "$making" ]; then
+    elif [ -e "$making_mark" ]; then
         echo "wine-session: $WINEPREFIX was left half-made by an interrupted set-up;" \
             "making it afresh" >&2
         rm -rf "$WINEPREFIX"
@@ -197,7 +187,7 @@ make_prefix() {
         fail "--prefix $WINEPREFIX holds files no set-up of this session made, and stays as it" \
             "is: name another --prefix, or remove that folder yourself"
     fi
-    mkdir -p "$WINEPREFIX" && touch "$making"
+    mkdir -p "$WINEPREFIX" && touch "$making_mark"
     # Made in the background for a while, by a server that ends with the prefix's programs.
     setup wineboot -i
     setup timeout 120 wineserver -w
@@ -207,7 +197,7 @@ make_prefix() {
     # the first program to open the MIDI output (winmm starts COM) would wait 10 s for it.
     wineserver -k >>"$state/setup.log" 2>&1 8>&- || true # none left to end is as good
     setup timeout 120 wineserver -w
-    echo "$mark" >"$made" && rm "$making"
+    echo "$mark" >"$made_mark" && rm "$making_mark"
 }
 
 # prepare: the prefix's session in this namespace, started by its first caller: the display,
@@ -221,7 +211,7 @@ prepare() {
     check_kind
     if [ ! -f "$state/display" ]; then
         if [ "$desktop" = 0 ]; then start_display; fi
-        if [ "$(cat "$made" 2>/dev/null)" != "$mark" ]; then make_prefix; fi
+        if [ "$(cat "$made_mark" 2>/dev/null)" != "$mark" ]; then make_prefix; fi
         setup wineserver -p
         echo "${DISPLAY:-}" >"$state/display"
     fi
@@ -242,7 +232,7 @@ prepare() {
 # Two sessions may make it at once: -T makes the second fail where the first's link stands,
 # instead of making a link inside the folder it points to.
 short="/tmp/metronome-wine/folder"
-[ -L "$short" ] || ln -sT "$root" "$short" 2>/dev/null || true
+[ -L "$short" ] || ln -sT "$folder" "$short" 2>/dev/null || true
 
 case "${1:-}" in
 prepare)
@@ -262,8 +252,8 @@ run)
     prepare
     LANG="${lang:-$LANG}" program="$2"
     shift 2
-    if [[ "$program" == "$root/"* ]]; then program="$short/${program#"$root/"}"; fi
-    if [[ "$PWD/" == "$root/"* ]]; then cd "$short/${PWD#"$root"}"; fi
+    if [[ "$program" == "$folder/"* ]]; then program="$short/${program#"$folder/"}"; fi
+    if [[ "$PWD/" == "$folder/"* ]]; then cd "$short/${PWD#"$folder"}"; fi
     # Wine's helpers inherit the output of the program that starts them and keep it open while
     # they live: a caller reading ours through a pipe would wait for ever. So the program writes
     # to files that lose their names at once, passed on when it has ended.

@@ -11,6 +11,7 @@
 # Its own help only before the command's name: what follows is the command's to answer.
 # shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh" "${@:1:2}"
+if [ "$check_only" = yes ]; then shift; fi # start.sh took it from its own two words only
 typed=("$@") # all of it, for the install's sentence
 releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 [ $# -ge 2 ] || usage_error "$usage"
@@ -29,6 +30,7 @@ for argument in "$@"; do
     if [[ "$argument" = --help || "$argument" = -h ]]; then exec bash "scripts/$command.sh" "$@"; fi
 done
 bash "scripts/$command.sh" --check-only "$@" || exit
+[ "$check_only" = no ] || exit 0
 if [ "$(id -u)" != 0 ]; then
     usage_error "it makes and mounts a root filesystem, which needs root: sudo bash $0 ..."
 fi

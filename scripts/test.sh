@@ -54,7 +54,7 @@ for word in "$@"; do
             "${word#"$spelling"}"
     done <<<"$spellings"
     meant="$(grep -F -e "--${word#--}" <<<"$spellings" | grep -v '^-[^-]' | head -n 1)" || true
-    [ -z "$meant" ] || usage_error "'$word' is not ctest's spelling: $meant"
+    [ -z "$meant" ] || [ "${#word}" -le 2 ] || usage_error "'$word' is not ctest's spelling: $meant"
     usage_error "'$word' is not one of ctest's options that test.sh passes on, which choose," \
         "show or pace the tests, as $example"
 done
@@ -87,12 +87,14 @@ while [ "$1" != -- ]; do
     repeat) [[ "$value" =~ ^(until-fail|until-pass|after-timeout):[1-9][0-9]*$ ]] ||
         usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, not '$value'" ;;
     output-log | output-junit) # from where it was typed, a file of its own directly in build/:
-        # not in a folder a command makes there (a prefix's z: leads to /), nor one of its files
+        # not in a folder a command makes there (a prefix's z: leads to /), nor where one will
+        # be (its name a log's or a JUnit file's), nor one of its files
         value="$(cd "$OLDPWD" && realpath -m -- "$value")" build="$(realpath -m build)"
-        [[ "$(dirname "$value")" == "$build" && ! -d "$value" && ! -L "$value" &&
-            ! "$(basename "$value")" =~ ^(command\.lock|run-.*)$ ]] ||
-            usage_error "$option writes a file of its own directly in build/ (build/tests.log)," \
-                "not '$value'" ;;
+        ending=.log && if [ "$name" = output-junit ]; then ending=.xml; fi
+        [[ "$(dirname "$value")" == "$build" && "$value" == *?"$ending" && ! -d "$value" &&
+            ! -L "$value" && ! "$(basename "$value")" =~ ^(command\.lock|run-.*)$ ]] ||
+            usage_error "$option writes a file of its own directly in build/, its name ending" \
+                "$ending (build/tests$ending), not '$value'" ;;
     esac
     ctest+=("$value")
 done

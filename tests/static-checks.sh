@@ -4,13 +4,13 @@
 # (.clang-format); shellcheck on every shell script; a built build with nothing left to do.
 #   static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
+folder="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$folder"
 build="${2:-}"
 sources=(src/app/*.cpp src/ui/*.cpp src/clock/*.cpp)
 # The files git tracks, also where another user owns the folder (a container's bind mount), which
 # git would otherwise refuse to read: the checks run this folder's scripts already.
-git_files() { git -c safe.directory="$root" ls-files "$@"; }
+git_files() { git -c safe.directory="$folder" ls-files "$@"; }
 
 case "$1" in
 tidy)

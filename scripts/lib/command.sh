@@ -7,19 +7,23 @@
 #              [ARGS...]
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-root="$PWD" name="" typed="" # and the rest is init.sh's, passed on
-while [[ "${1:-}" =~ ^--(name|typed)$ ]]; do printf -v "${1#--}" %s "$2" && shift 2; done
-fail() { echo "$name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
+# shellcheck source=scripts/lib/options.sh
+source scripts/lib/options.sh
+read_options command.sh '--name= --typed= --keep-in-tmp=+ --writable=+' "$@"
+folder="$PWD" command_name="$opt_name" typed="$opt_typed" passed=() # init.sh's, passed on
+for path in "${opt_keep_in_tmp[@]}"; do passed+=(--keep-in-tmp "$path"); done
+for path in "${opt_writable[@]}"; do passed+=(--writable "$path"); done
+fail() { echo "$command_name: ${*:2}" >&2; exit "$1"; } # fail STATUS SENTENCE
 # What CMake or Ninja cannot build under: CMake's list separator, quote, escape, globs, variable
 # references and $(...) (left to Ninja, which has no escape for it), Ninja's line breaks.
 refused=$'[]";\\#[<>|*?\t\n]|\\$[A-Za-z]*\\{|\\$\\([^)]*\\)'
-if [[ "$root" =~ $refused ]]; then
+if [[ "$folder" =~ $refused ]]; then
     character="'${BASH_REMATCH[0]}'" && character="${character/$'\'\t\''/a tab}"
     fail 2 "the folder's path holds ${character/$'\'\n\''/a line break}, in which CMake or Ninja" \
-        "cannot build: ${root//$'\n'/\\n}. Rename the folder or clone it elsewhere."
+        "cannot build: ${folder//$'\n'/\\n}. Rename the folder or clone it elsewhere."
 fi
-if findmnt -n -o OPTIONS --target "$root" 2>/dev/null | tr , '\n' | grep -qx noexec; then
-    fail 2 "the folder lies on $(findmnt -n -o TARGET --target "$root"), mounted noexec, where" \
+if findmnt -n -o OPTIONS --target "$folder" 2>/dev/null | tr , '\n' | grep -qx noexec; then
+    fail 2 "the folder lies on $(findmnt -n -o TARGET --target "$folder"), mounted noexec, where" \
         "the build's programs cannot run: clone it onto another filesystem."
 fi
 
@@ -45,24 +49,29 @@ fi
 # build/: this user's folder, or a link to one, with nothing of another's in it (but the other
 # release's roots, root's own, and Wine prefixes, whose owner Wine checks).
 owner() { stat -c %U "$1" 2>/dev/null; }
-if [ "$(id -u)" = 0 ] && [ "$(owner .)" != root ] && [ "$name" != on-debian ] &&
+linked="$(readlink -f build)" || linked="" # where build/ leads; / as nothing, to compare
+linked="${linked%/}"
+if [ "$(id -u)" = 0 ] && [ "$(owner .)" != root ] && [ "$command_name" != on-debian ] &&
     [ ! -e /.metronome-release ]; then
     fail 1 "this folder is $(owner .)'s, who could not remove what root made in it: as" \
-        "$(owner .), type bash $(printf %q "$root")/scripts/$typed"
+        "$(owner .), type bash $(printf %q "$folder")/scripts/$typed"
 elif [ -L build ] && ! readlink -f build >/dev/null; then
     fail 1 "build is a link that loops: remove it (rm build) and a build/ is made afresh."
 elif [ -L build ] && [ ! -e build ]; then
     fail 1 "build is a link to $(readlink -f build), which is not there: make that folder, or" \
         "remove the link (rm build)."
-elif [ -L build ] && [[ "$(readlink -f build)/" == "$root/"* ]]; then
-    fail 1 "build is a link to $(readlink -f build), inside the folder, which nothing but" \
-        "build/ may change: link it to a folder outside, or remove it (rm build)."
+elif [ -L build ] && [[ "$linked/" == "$folder/"* ]]; then
+    fail 1 "build is a link to $linked, inside the folder, which nothing but build/ may" \
+        "change: link it to a folder outside, or remove it (rm build)."
+elif [ -L build ] && [[ "$folder/" == "$linked/"* ]]; then
+    fail 1 "build is a link to ${linked:-/}, which holds the folder, which nothing but" \
+        "build/ may change: link it to a folder beside it, or remove it (rm build)."
 elif [ -e build ] && [ ! -d build ]; then
     fail 1 "build is a file, not a folder: move it away, and a build/ is made afresh."
 elif [ ! -e build ] && ! mkdir build 2>/dev/null && [ ! -d build ]; then # or another made it
     fail 1 "no build/ can be made here: the folder is read-only to $(id -un); clone it where" \
         "you may write."
-elif [ "$name" != on-debian ] && [ "$(owner build/)" != "$(id -un)" ]; then
+elif [ "$command_name" != on-debian ] && [ "$(owner build/)" != "$(id -un)" ]; then
     fail 1 "build/ is $(owner build/)'s, not $(id -un)'s: run the command as $(owner build/)," \
         "or remove build/ and a build/ of yours is made afresh."
 fi
@@ -75,7 +84,10 @@ if [ -L build/command.lock ]; then rm -f build/command.lock; fi
 exec 9<>build/command.lock
 flock -n 9 || fail 1 "this folder's $(head -n 1 build/command.lock) command is running; one at" \
     "a time (build/command.lock)"
-echo "$name" >"/proc/$$/fd/9"
+echo "$command_name" >"/proc/$$/fd/9"
+# on-debian.sh, root's in a user's folder, gives build/ and its lock to the folder's owner at once:
+# a command cut short after this leaves nothing of root's that the owner could not remove.
+if [ "$command_name" = on-debian ]; then chown "$(stat -c %u:%g .)" build/ build/command.lock; fi
 
 # Root installs inside the namespace, ended with the command. A user installs here, where sudo
 # may ask for a password; apt, without the lock, is left to finish if the command is killed.
@@ -91,7 +103,8 @@ stderr_filter=$! status=0
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh --name "$name" --typed "$typed" "${install[@]}" "$@" 8>&2 2>&6 6>&- &
+    bash scripts/lib/init.sh --name "$command_name" --typed "$typed" "${install[@]}" \
+    "${passed[@]}" -- "${operands[@]}" 8>&2 2>&6 6>&- &
 wait $! || status=$?
 exec 6>&-
 wait "$stderr_filter" || status=137 # once the filter has said all, and freed the lock

@@ -13,20 +13,17 @@ cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # waits (run, below), not while a command runs in its foreground.
 # shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
-root="$PWD" name="" typed="" install=no kept=() writable=() bound=() in_tmp=()
-while [ "${1:---}" != -- ]; do
-    case "$1" in --install) install=yes ;; --keep-in-tmp) kept+=("$2") && shift ;;
-    --writable) writable+=("$root/$2") && shift ;;
-    --name | --typed) printf -v "${1#--}" %s "$2" && shift ;;
-    *) echo "init.sh: no option '$1'" >&2 && exit 2 ;;
-    esac && shift
-done
-[ $# -gt 0 ] || { echo "init.sh: no -- before the steps' arguments" >&2 && exit 2; }
-shift
+# shellcheck source=scripts/lib/options.sh
+source scripts/lib/options.sh
+read_options init.sh '--name= --typed= --install --keep-in-tmp=+ --writable=+' "$@"
+folder="$PWD" command_name="$opt_name" typed="$opt_typed" kept=("${opt_keep_in_tmp[@]}") writable=()
+for path in "${opt_writable[@]}"; do writable+=("$folder/$path"); done
+bound=() in_tmp=()
+set -- "${operands[@]}" # the steps' own
 # A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
 # display) bound back from a descriptor opened before, not resolved again.
-for path in "$root" "$(readlink -f build)" "${kept[@]}"; do
-    [[ "$path" == /tmp/* && "$path" != "$root/"* && -e "$path" ]] || continue
+for path in "$folder" "$(readlink -f build)" "${kept[@]}"; do
+    [[ "$path" == /tmp/* && "$path" != "$folder/"* && -e "$path" ]] || continue
     exec {fd}<"$path" && bound[fd]="$path"
 done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
@@ -36,37 +33,48 @@ for fd in "${!bound[@]}"; do
     mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path" && in_tmp+=("$path")
     exec {fd}<&-
 done
+cd -P "$folder" # where a folder in /tmp now is: the working folder before lay under the tmpfs
 # The mark Wine checks (harness/wine-session.sh): the folder, and namespaces no process outside
 # shares. TMPDIR unset: files go to this /tmp, and Debian 13's Wine crashes at start with it set.
 namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
-printf '%s\n' "$root" "$namespaces" >/tmp/metronome-command
+printf '%s\n' "$folder" "$namespaces" >/tmp/metronome-command
 unset TMPDIR
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
-only=() && if [ "$name" = on-debian ]; then only=(--on-debian); fi # the rest goes into the root
-if [ "$install" = yes ]; then run bash scripts/install-deps.sh "${only[@]}" --for "$typed"; fi
+only=() # on-debian.sh's: what making and entering a root needs; the rest goes into the root
+if [ "$command_name" = on-debian ]; then only=(--on-debian); fi
+if [ -n "$opt_install" ]; then run bash scripts/install-deps.sh "${only[@]}" --for "$typed"; fi
 
 # The install done (the one step that writes the system), the kernel keeps the folder's promise:
 # every mount read-only but build/ (where it is a link, the folder it leads to), the folders the
 # command writes by its flag (--writable), this /tmp, /dev and /proc. Whatever runs from here
 # (ctest, Wine, a test, a link one made) writes or removes nothing else: "Read-only file system".
-# Those kept writable are bound on themselves first, mounts of their own that stay as they are;
-# the machine's mounts in /tmp lie hidden under this one, and the ones bound back are made
-# read-only with the rest.
+# Those kept writable are bound on themselves first, with any mount in them, mounts of their own
+# that stay as they are; the machine's mounts in /tmp lie hidden under this one, and the ones
+# bound back are made read-only with the rest.
 listed() { # PATH LIST...: whether PATH is one of LIST
     local path && for path in "${@:2}"; do [ "$1" != "$path" ] || return 0; done && return 1
 }
+within() { # PATH LIST...: whether PATH is one of LIST or lies in one
+    local path && for path in "${@:2}"; do [[ "$1/" != "$path/"* ]] || return 0; done && return 1
+}
 writable+=("$(readlink -f build)")
-for path in "${writable[@]}"; do mount --bind --no-canonicalize "$path" "$path"; done
+for path in "${writable[@]}"; do
+    if within "$folder" "$path"; then # command.sh refuses such a build/ in a sentence of its own
+        echo "$command_name: $path holds the folder, which would stay writable" >&2 && exit 1
+    fi
+    mount --rbind --no-canonicalize "$path" "$path"
+done
 while read -r _ _ _ _ target _; do
     # mountinfo writes a space as \040, a backslash as \134: %b reads an octal byte as \0NNN
     target="$(printf %b "${target//\\/\\0}")"
     case "$target" in /tmp | /dev | /dev/* | /proc | /proc/*) continue ;; esac
-    ! listed "$target" "${writable[@]}" || continue
+    ! within "$target" "${writable[@]}" || continue
     [[ "$target" != /tmp/* ]] || listed "$target" "${in_tmp[@]}" || continue
     why="$(mount -o remount,bind,ro "$target" 2>&1)" || {
-        echo "$name: cannot make $target read-only, which keeps the command to build/: $why" >&2
+        echo "$command_name: cannot make $target read-only, which keeps the command to" \
+            "build/: $why" >&2
         exit 1
     }
 done </proc/self/mountinfo
-run bash "scripts/steps/$name.sh" "$@"
+run bash "scripts/steps/$command_name.sh" "$@"

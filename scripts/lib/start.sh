@@ -1,13 +1,16 @@
 # shellcheck shell=bash
-# Sourced first by every command a person types: strict mode, the folder, --help, the argument
-# helpers and the hand-over to scripts/lib/command.sh.
+# Sourced first by every command a person types: strict mode, the folder, --help, the options
+# (scripts/lib/options.sh) and the hand-over to scripts/lib/command.sh.
 set -euo pipefail
 unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported and HOME unset
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
-# No variable of the project's comes from the caller: the commands' files pass what they must as
-# arguments.
-unset "${!METRONOME_@}" "${!BENCH_@}"
+# Nothing inherited changes what a command does: no variable of the project's (its files pass
+# what they must as arguments), and none that steers what it runs: bash's start-up file, the
+# compilers and their flags, CMake, CTest, GoogleTest, Python, Wine, the dynamic loader.
+unset "${!METRONOME_@}" "${!BENCH_@}" "${!CMAKE_@}" "${!CTEST_@}" "${!GTEST_@}" "${!PYTHON@}" \
+    "${!WINE@}" BASH_ENV ENV CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS MAKEFLAGS LD_PRELOAD \
+    LD_LIBRARY_PATH
 # --check-only, first: the arguments checked and nothing done (on-debian.sh asks it of a command
 # before it makes a root for it).
 check_only=no && if [ "${1:-}" = --check-only ]; then check_only=yes && shift; fi
@@ -20,12 +23,18 @@ fi
 # The usage: the header's lines that begin with the command's name.
 usage="$(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "scripts/$command_name.sh")"
 usage="usage: ${usage//$'\n'/ | }"
-usage_error() { echo "$command_name: $* (--help tells more)" >&2; exit 2; }
-check_seconds() { [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] || # a whole number, at least 1
-    usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"; }
-# seconds_option DEFAULT ARGS...: the command's one option, --seconds N, into $seconds
-seconds_option() { [[ $# = 1 || ($# = 3 && "$2" = --seconds) ]] || usage_error "$usage"
-    seconds="${3:-$1}" && check_seconds "$seconds"; }
+# shellcheck source=scripts/lib/options.sh
+source scripts/lib/options.sh
+usage_error() { option_error "$command_name" "$@"; }
+# command_options SPEC ARGS...: the command's options (read_options), and no other word
+command_options() {
+    read_options "$command_name" "$@"
+    [ "${#operands[@]}" -eq 0 ] || usage_error "'${operands[0]}' is not an option ($usage)"
+}
+check_seconds() { # a whole number of seconds, at least 1
+    [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] ||
+        usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"
+}
 # hand_over [--keep-in-tmp PATH]... [--writable PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the
 # command's namespace (scripts/lib/init.sh's options)
 hand_over() {

@@ -2,13 +2,15 @@
 # Sourced by every command's steps (scripts/steps/NAME.sh): the folder, builds, the way into Wine.
 set -euo pipefail
 command_name="$(basename "$0" .sh)"
-cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." && root="$PWD" # the folder as it physically is
+cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." && folder="$PWD" # the folder as it physically is
+# shellcheck source=scripts/lib/options.sh
+source scripts/lib/options.sh
 configure() { # PRESET; a build folder made where the clone stood before it moved, made afresh
-    local cache="$root/build/$1/CMakeCache.txt" made
+    local cache="$folder/build/$1/CMakeCache.txt" made
     made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache" 2>/dev/null)" || true
-    if [ -n "$made" ] && [ "$made" != "$root/build/$1" ]; then
+    if [ -n "$made" ] && [ "$made" != "$folder/build/$1" ]; then
         echo "$command_name: build/$1 was made in $made; configuring it afresh here" >&2
-        rm -rf "$cache" "$root/build/$1/CMakeFiles"
+        rm -rf "$cache" "$folder/build/$1/CMakeFiles"
     fi
     cmake --preset "$1" >/dev/null
 }
@@ -16,13 +18,14 @@ build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:
 # on_machine PATH: a path in build/ as the machine names it, from a root of the other release too
 # (on-debian.sh writes there where its build/ lies)
 on_machine() {
-    local build="$root/build"
+    local build="$folder/build"
     if [ -f /.metronome-release ]; then build="$(cat /.metronome-build-on-machine)"; fi
-    echo "$build${1#"$root/build"}"
+    echo "$build${1#"$folder/build"}"
 }
 # cached NAME: the Windows build's cache entry NAME, where CMake says which files it made and uses
-cached() { sed -n "s/^$1:[A-Z]*=//p" "$root/build/windows/CMakeCache.txt"; }
-session="$root/harness/wine-session.sh" # the one way into Wine; windows_session: the tests' prefix
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$folder/build/windows/CMakeCache.txt"; }
+# The one way into Wine; windows_session: the tests' prefix
+session="$folder/harness/wine-session.sh"
 windows_session() { "$session" --prefix "$(cached WINE_TESTS_PREFIX)" --quiet-alsa \
     --recorder "$(cached HARNESS_RECORDER_DLL)" "$@"; }
 project_python() { cached METRONOME_PYTHON; }

@@ -3,20 +3,13 @@
 #   steps/on-debian.sh --release N --suite NAME -- COMMAND [ARGUMENTS...]
 # shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-release="" suite=""
-while [ "${1:---}" != -- ]; do
-    case "$1" in
-    --release | --suite) printf -v "${1#--}" %s "$2" && shift ;;
-    *) echo "steps/on-debian.sh: no option '$1'" >&2 && exit 2 ;;
-    esac
-    shift
-done
-shift && command="$1" && shift
-# What it makes outside the root's own folder is the folder owner's: their commands work after.
-# The root is made at a plain path in the command's /tmp: debootstrap, a shell script, cannot
-# make one under a path with a space, as the folder's may have.
+read_options steps/on-debian.sh '--release= --suite=' "$@"
+release="$opt_release" suite="$opt_suite" command="${operands[0]}"
+set -- "${operands[@]:1}" # the command's own arguments
+# build/ and its lock are the folder owner's already (scripts/lib/command.sh): their commands work
+# after. The root is made at a plain path in the command's /tmp: debootstrap, a shell script,
+# cannot make one under a path with a space, as the folder's may have.
 mkdir -p "build/debian-$release/build" /tmp/on-debian
-chown "$(stat -c %u:%g .)" build build/command.lock
 mount --bind "build/debian-$release" /tmp/on-debian
 store=/tmp/on-debian rootfs=/tmp/on-debian/root
 
@@ -37,8 +30,8 @@ done
 
 # The release as the mirror has it now (its Release file's date), in a stamp that names the
 # mirror as apt sees it: the same host by http or https, with or without a last slash.
-made="$(sed -E 's#^([^ ]+) (https?://)?([^ ]*[^/])/? #\1 \3 #' "$rootfs/.metronome-release" \
-    2>/dev/null)" || made=""
+stamped="$(sed -E 's#^([^ ]+) (https?://)?([^ ]*[^/])/? #\1 \3 #' "$rootfs/.metronome-release" \
+    2>/dev/null)" || stamped=""
 if released="$(python3 - "$mirror/dists/$suite/Release" 2>&1 <<'EOF'
 import sys, urllib.request
 with urllib.request.urlopen(sys.argv[1], timeout=60) as release:
@@ -46,10 +39,10 @@ with urllib.request.urlopen(sys.argv[1], timeout=60) as release:
 EOF
 )"; then
     stamp="$suite ${mirror#*://} $released"
-elif [ -n "$made" ]; then
+elif [ -n "$stamped" ]; then
     echo "on-debian: cannot read Debian $release's Release file from $mirror; the root made" \
-        "before serves (${made#* * })" >&2
-    stamp="$made"
+        "before serves (${stamped#* * })" >&2
+    stamp="$stamped"
 else
     echo "on-debian: cannot read Debian $release's Release file from $mirror, to make its" \
         "root: ${released##*$'\n'}" >&2
@@ -58,7 +51,7 @@ fi
 # A root is replaced only by a complete one: made beside it, stamped last, renamed in; the old
 # one renamed away before it is deleted. A making or a deleting cut short leaves no stamped half.
 rm -rf "$rootfs.new" "$rootfs.old"
-if [ "$made" != "$stamp" ]; then
+if [ "$stamped" != "$stamp" ]; then
     echo "on-debian: making a root filesystem of Debian $release ($suite, $released)" >&2
     if debootstrap --variant=minbase --include=ca-certificates,sudo "$suite" "$rootfs.new" \
         "$mirror" >"$store/debootstrap.log" 2>&1; then
@@ -73,8 +66,8 @@ if [ "$made" != "$stamp" ]; then
             "(build/debian-$release/debootstrap.log):" >&2
         tail -n 5 "$store/debootstrap.log" >&2
         rm -rf "$rootfs.new"
-        if [ -z "$made" ]; then exit 1; fi
-        echo "on-debian: the root made before serves (${made#* * })" >&2
+        if [ -z "$stamped" ]; then exit 1; fi
+        echo "on-debian: the root made before serves (${stamped#* * })" >&2
     fi
 fi
 printf '%s\n' "$proxies" >"$rootfs/etc/apt/apt.conf.d/90metronome-proxy"
@@ -88,14 +81,14 @@ for devices in /dev /sys; do mount --rbind --make-rslave "$devices" "$rootfs$dev
 mount -t proc proc "$rootfs/proc"
 mount -t tmpfs -o mode=1777 tmpfs "$rootfs/tmp"
 cat /etc/resolv.conf >"$rootfs/etc/resolv.conf" 2>/dev/null || true
-mkdir -p "$rootfs$root" && mount --bind "$root" "$rootfs$root"
+mkdir -p "$rootfs$folder" && mount --bind "$folder" "$rootfs$folder"
 build="$(readlink -f build)"
 mkdir -p "$rootfs$build" && mount --bind "$store/build" "$rootfs$build"
 mapfile -t gits < <(git -c safe.directory='*' rev-parse --absolute-git-dir --git-common-dir \
     2>/dev/null)
 for git in "${gits[@]}"; do
     git="$(readlink -f "$git")" || continue
-    [[ "$git" != "$root" && "$git" != "$root/"* && -d "$git" ]] || continue
+    [[ "$git" != "$folder" && "$git" != "$folder/"* && -d "$git" ]] || continue
     mkdir -p "$rootfs$git" && mount --bind -o ro "$git" "$rootfs$git"
 done
 # Where the command's build/ lies as this machine names it, for the paths it tells: in the root,
@@ -106,4 +99,4 @@ echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_versi
 exec chroot "$rootfs" env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     http_proxy="${http_proxy:-}" https_proxy="${https_proxy:-}" no_proxy="${no_proxy:-}" \
-    bash "$root/scripts/$command.sh" "$@"
+    bash "$folder/scripts/$command.sh" "$@"

@@ -5,7 +5,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 build_preset windows metronome >/dev/null
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
-pictures=("$session" --prefix "$root/build/wine-screenshots" --no-midi --quiet-alsa)
+pictures=("$session" --prefix "$folder/build/wine-screenshots" --no-midi --quiet-alsa)
 display="$("${pictures[@]}" prepare)"
 media=docs/media
 mkdir -p "$media"
@@ -20,7 +20,7 @@ shot() { # shot NAME: the dialog and what is around it, cropped from the virtual
 }
 keys() { DISPLAY="$display" xdotool key --delay 80 "$@"; }
 
-"${pictures[@]}" run "$root/build/windows/metronome.exe" & program=$!
+"${pictures[@]}" run "$folder/build/windows/metronome.exe" & program=$!
 "${pictures[@]}" wait-window
 shot idle
 # The title bar with the program's icon, four times larger.
@@ -36,7 +36,7 @@ keys Return Escape
 wait "$program"
 
 # The same program on a Windows whose language is English.
-"${pictures[@]}" --lang en_US.UTF-8 run "$root/build/windows/metronome.exe" & program=$!
+"${pictures[@]}" --lang en_US.UTF-8 run "$folder/build/windows/metronome.exe" & program=$!
 "${pictures[@]}" wait-window
 shot idle-english
 keys Escape
