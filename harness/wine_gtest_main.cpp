@@ -1,5 +1,5 @@
 // The main of every GoogleTest program run under Wine. Its registration (tests/CMakeLists.txt,
-// gtest_test) hands it the session it asked the Wine session for, as arguments:
+// register_wine_test) hands it the session it asked the Wine session for, as arguments:
 //   --session-lang=en|ja  --session-wow64=0|1  --session-prefix=plain|tests
 //   --session-midi=recorder|none|wine
 // and before any test runs it checks that the session it got is that one, as the process sees
