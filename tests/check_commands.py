@@ -473,6 +473,9 @@ def cases(temp, fakes):
              0, 'A longer fuzz run', folder=bare),
         Case('on-debian.sh, this very release', ['scripts/on-debian.sh', this, 'test.sh'], 2,
              f'this machine is Debian {this} already', folder=bare),
+        Case('on-debian.sh --check-only', ['scripts/on-debian.sh', '--check-only', other,
+             'fuzz.sh', '--seconds', '1'], 0, folder=bare,
+             then=lambda f: os.listdir(f) != ['scripts'] and 'it made a root all the same'),
         Case('install-deps.sh, its help', ['scripts/install-deps.sh', '--on-debian', '-h'], 0,
              'only what on-debian.sh needs', folder=bare),
         Case('install-deps.sh, an unknown argument', ['scripts/install-deps.sh', '--all'], 2,
@@ -481,6 +484,13 @@ def cases(temp, fakes):
              'y'], 2, 'install-deps: --for is given twice', folder=bare),
         Case('bench.sh --bogus', ['scripts/bench.sh', '--bogus'], 2, "bench: no option '--bogus'",
              folder=bare),
+        # A mount in build/ stays as it is, writable, as the rest of build/.
+        Case('test.sh -N, a mount in build/', listing, 1, 'build/ written, nothing else',
+             folder=fakes / 'mounted', env=writes, unless=not_root,
+             setup=lambda f: scripts_alone(f) or (fresh_build(f) / 'inner').mkdir() or
+             subprocess.run(['mount', '-t', 'tmpfs', 'tmpfs', f / 'build' / 'inner'], check=True),
+             then=lambda f: subprocess.run(['umount', f / 'build' / 'inner']).returncode and
+             'build/inner could not be unmounted'),
         Case('wine-session.sh --help', ['harness/wine-session.sh', '--help'], 0,
              'The one way into Wine'),
         # The session's options, each by name: a value that is an option, an option misspelt.
@@ -576,6 +586,8 @@ def cases(temp, fakes):
               (['-N', '--output-log', 'build/windows/CMakeCache.txt'],
                '--output-log writes a file of its own directly in build/'),
               (['-N', '--output-log', 'build/../.git/config'], 'writes a file of its own'),
+              (['-N', '--output-log', 'build/wine-desktop'], 'its name ending .log'),
+              (['-N', '--'], "'--' is not one of ctest's options"),
               (['--repeat', 'bogus'], "--repeat takes until-fail:N"),
               (['-R', 'A', '-R', 'B'], '-R is given twice')))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
@@ -654,6 +666,10 @@ def cases(temp, fakes):
                lambda f: (f / 'build').unlink() or (f / 'build').symlink_to('.')),
               ('build a link into scripts/', 'inside the folder, which nothing but build/ may',
                lambda f: (f / 'build').unlink() or (f / 'build').symlink_to('scripts')),
+              ('build a link to the folder\'s parent', 'which holds the folder, which nothing',
+               lambda f: (f / 'build').unlink() or (f / 'build').symlink_to('..')),
+              ('build a link to /', 'build is a link to /, which holds the folder',
+               lambda f: (f / 'build').unlink() or (f / 'build').symlink_to('/')),
               ('build a file', 'build is a file, not a folder',
                lambda f: (f / 'build').unlink() or (f / 'build').write_text('')))],
         # A link in the lock's place is removed, not written through; build/ a link into /tmp.
@@ -843,6 +859,7 @@ def main():
                     pass
             for mounted in ('noexec', 'noexec-above', 'read-only'):
                 subprocess.run(['umount', Path(temp) / mounted], capture_output=True)
+            subprocess.run(['umount', fakes / 'mounted' / 'build' / 'inner'], capture_output=True)
             shutil.rmtree(fakes)
     faults = [f for f in faults if f]  # each case's fault, or '' where it held
     if faults:
