@@ -541,6 +541,8 @@ def cases(temp, fakes):
         Case('run.sh, kill -9 while it plays', run, -9, wait_for='pressed',
              action=('typed', KILL)),
         Case('test.sh -N, a filter of nothing', [*listing, '-R', 'Dailog'], 8, 'no test matches'),
+        Case('test.sh -N -E [, a filter ctest cannot read', [*listing, '-E', '['], 2,
+             "-E takes a regular expression ctest can read, not '['"),
         Case('test.sh -N, a step writing everywhere', listing, 0, 'build/ written, nothing else',
              env=dict(writes, HOME=str(home)), setup=own_home(0), then=nothing_written),
         Case('test.sh -N, someone\'s Wine prefix given to the session', listing, 2,
