@@ -17,8 +17,9 @@ configure() { # PRESET; a build folder made where the clone stood before it move
 build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"}; } # [TARGETS]
 # on_machine PATH: a path in build/ as the machine names it, from a root of the other release too
 # (on-debian.sh writes there where its build/ lies)
-on_machine() {
+on_machine() { # (the folder itself is at its own path there)
     local build="$folder/build"
+    if [[ "$1" != "$build/"* ]]; then echo "$1" && return; fi
     if [ -f /.metronome-release ]; then build="$(cat /.metronome-build-on-machine)"; fi
     echo "$build${1#"$folder/build"}"
 }
