@@ -17,7 +17,8 @@ option_variable() { # --NAME[=...]: opt_NAME, dashes as underscores
     echo "opt_${name//-/_}"
 }
 read_options() {
-    local who="$1" spec=" $2 " word kind variable seen=" "
+    local who="$1" spec word kind variable seen=" "
+    spec=" $(tr -s ' \t\n' ' ' <<<"$2") " # the spellings, one space apart, a SPEC of lines too
     shift 2
     for word in $spec; do
         variable="$(option_variable "$word")"
