@@ -161,17 +161,20 @@ std::string CheckPrefix(const std::string &want) {
                        wrong;
 }
 
-// What stands behind the MIDI mapper, as winmm answers for it: the recorder names itself.
+// What stands behind the MIDI mapper, as winmm answers for it: the recorder names itself. Where
+// Wine's own mapper is asked for (the tests of the portable logic, which send no MIDI) winmm is
+// left unloaded: a program that ends while winmm's drivers start up has crashed Wine at its exit.
 std::string CheckMidi(const std::string &want) {
+    if (want == "wine") {
+        return "";
+    }
     MIDIOUTCAPSW caps;
     ZeroMemory(&caps, sizeof(caps));
     const MMRESULT result = midiOutGetDevCapsW(MIDI_MAPPER, &caps, sizeof(caps));
     const UINT outputs = midiOutGetNumDevs();
     const bool mapper = result == MMSYSERR_NOERROR;
     const bool recorder = mapper && std::wcscmp(caps.szPname, kRecorderName) == 0;
-    const bool ok = want == "recorder" ? recorder
-                    : want == "none"   ? !mapper && outputs == 0
-                                       : !recorder;
+    const bool ok = want == "recorder" ? recorder : !mapper && outputs == 0;
     if (ok) {
         return "";
     }
@@ -183,9 +186,7 @@ std::string CheckMidi(const std::string &want) {
     }
     found += " and " + std::to_string(outputs) + " MIDI output(s)";
     const char *asked = want == "recorder" ? "the recording MIDI mapper (--recorder)"
-                        : want == "none"   ? "no MIDI output (--no-midi)"
-                                           : "Wine's own MIDI mapper (neither --recorder nor "
-                                             "--no-midi)";
+                                           : "no MIDI output (--no-midi)";
     return std::string("registered for ") + asked + ", and this session has " + found;
 }
 
