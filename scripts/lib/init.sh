@@ -21,7 +21,8 @@ for path in "${opt_writable[@]}"; do writable+=("$folder/$path"); done
 bound=() in_tmp=()
 set -- "${operands[@]}" # the steps' own
 # A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
-# display) bound back from a descriptor opened before, not resolved again.
+# display) bound back from a descriptor opened before, not resolved again, with the mounts in it
+# (in a root of the other release, its own build/ is one).
 for path in "$folder" "$(readlink -f build)" "${kept[@]}"; do
     [[ "$path" == /tmp/* && "$path" != "$folder/"* && -e "$path" ]] || continue
     exec {fd}<"$path" && bound[fd]="$path"
@@ -30,7 +31,7 @@ mount -t tmpfs -o mode=1777 tmpfs /tmp
 for fd in "${!bound[@]}"; do
     path="${bound[fd]}" && mkdir -p "${path%/*}"
     if [ -d "/proc/$$/fd/$fd" ]; then mkdir -p "$path"; else touch "$path"; fi
-    mount --bind --no-canonicalize "/proc/$$/fd/$fd" "$path" && in_tmp+=("$path")
+    mount --rbind --no-canonicalize "/proc/$$/fd/$fd" "$path" && in_tmp+=("$path")
     exec {fd}<&-
 done
 cd -P "$folder" # where a folder in /tmp now is: the working folder before lay under the tmpfs
@@ -52,9 +53,6 @@ if [ -n "$opt_install" ]; then run bash scripts/install-deps.sh "${only[@]}" --f
 # Those kept writable are bound on themselves first, with any mount in them, mounts of their own
 # that stay as they are; the machine's mounts in /tmp lie hidden under this one, and the ones
 # bound back are made read-only with the rest.
-listed() { # PATH LIST...: whether PATH is one of LIST
-    local path && for path in "${@:2}"; do [ "$1" != "$path" ] || return 0; done && return 1
-}
 within() { # PATH LIST...: whether PATH is one of LIST or lies in one
     local path && for path in "${@:2}"; do [[ "$1/" != "$path/"* ]] || return 0; done && return 1
 }
@@ -70,7 +68,7 @@ while read -r _ _ _ _ target _; do
     target="$(printf %b "${target//\\/\\0}")"
     case "$target" in /tmp | /dev | /dev/* | /proc | /proc/*) continue ;; esac
     ! within "$target" "${writable[@]}" || continue
-    [[ "$target" != /tmp/* ]] || listed "$target" "${in_tmp[@]}" || continue
+    [[ "$target" != /tmp/* ]] || within "$target" "${in_tmp[@]}" || continue
     why="$(mount -o remount,bind,ro "$target" 2>&1)" || {
         echo "$command_name: cannot make $target read-only, which keeps the command to" \
             "build/: $why" >&2
