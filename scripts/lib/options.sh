@@ -7,7 +7,8 @@
 # for a flag given, else empty. The words after the options (after --, or from the first word
 # that is not an option) go into the array operands. Refused, exit 2, one sentence each, the same
 # words in every file: an option SPEC does not list (an abbreviation too), one without its value
-# or with another option as its value, --NAME=VALUE, and one given twice where once is meant.
+# or with another option as its value, --NAME=VALUE (or a value to a flag), and one given twice
+# where once is meant.
 option_error() { # WHO SENTENCE...
     echo "$1: ${*:2} (--help tells more)" >&2
     exit 2
@@ -17,22 +18,30 @@ option_variable() { # --NAME[=...]: opt_NAME, dashes as underscores
     echo "opt_${name//-/_}"
 }
 read_options() {
-    local who="$1" spec word kind variable seen=" "
-    spec=" $(tr -s ' \t\n' ' ' <<<"$2") " # the spellings, one space apart, a SPEC of lines too
-    shift 2
-    for word in $spec; do
+    local who="$1" word kind variable seen=" "
+    local -A kinds=() # each spelling: flag, value or values
+    shift
+    for word in $1; do # the spellings, split at spaces and line breaks
+        case "$word" in
+        *=+) kinds["${word%=+}"]=values ;;
+        *=) kinds["${word%=}"]=value ;;
+        *) kinds["$word"]=flag ;;
+        esac
         variable="$(option_variable "$word")"
         if [[ "$word" == *=+ ]]; then declare -ga "$variable=()"; else printf -v "$variable" ''; fi
     done
+    shift
     while [ $# -gt 0 ] && [[ "$1" == -* ]]; do
         word="$1" && shift
         if [ "$word" = -- ]; then break; fi
-        if [[ "$spec" == *" $word "* ]]; then kind=flag
-        elif [[ "$spec" == *" $word= "* ]]; then kind=value
-        elif [[ "$spec" == *" $word=+ "* ]]; then kind=values
-        elif [[ "$word" == *=* && "$spec" == *" ${word%%=*}="* ]]; then
+        kind="${kinds["$word"]:-}"
+        if [ -z "$kind" ] && [[ "$word" == *=* && "${kinds["${word%%=*}"]:-}" == flag ]]; then
+            option_error "$who" "${word%%=*} takes no value, not '$word'"
+        elif [ -z "$kind" ] && [[ "$word" == *=* && -n "${kinds["${word%%=*}"]:-}" ]]; then
             option_error "$who" "${word%%=*} takes its value as the next word, not '$word'"
-        else option_error "$who" "no option '$word'"; fi
+        elif [ -z "$kind" ]; then
+            option_error "$who" "no option '$word'"
+        fi
         variable="$(option_variable "$word")"
         if [ "$kind" != values ]; then
             [[ "$seen" != *" $word "* ]] || option_error "$who" "$word is given twice"
