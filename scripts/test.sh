@@ -82,6 +82,14 @@ while [ "$1" != -- ]; do
     show-only) [[ "$value" =~ ^(|human|json-v1)$ ]] ||
         usage_error "--show-only takes human or json-v1, not '$value'"
         ctest[-1]="--show-only${value:+=$value}" && continue ;;
+    R | E | L | LE | FA | FS | FC) # ctest only warns of one it cannot read, and takes every test
+        # CMake reads it as ctest does; before the install there may be none yet, and the steps
+        # check again (scripts/steps/test.sh)
+        if command -v cmake >/dev/null &&
+            ! said="$(cmake -DREGEX="$value" -P cmake/check_regex.cmake 2>&1)"; then
+            said="$(grep -m 1 -oE 'compile\(\): [^.]*|cannot compile' <<<"$said")"
+            usage_error "$option takes a regular expression ctest can read, not '$value' ($said)"
+        fi ;;
     j | repeat-until-fail)
         [[ "$value" =~ ^[0-9]+$ ]] || usage_error "$option takes a whole number, not '$value'" ;;
     repeat) [[ "$value" =~ ^(until-fail|until-pass|after-timeout):[1-9][0-9]*$ ]] ||
