@@ -2,6 +2,9 @@
 # Sourced first by every command a person types: strict mode, the folder, --help, the options
 # (scripts/lib/options.sh) and the hand-over to scripts/lib/command.sh.
 set -euo pipefail
+# Functions the caller exported (BASH_FUNC_*) would stand in for the programs of that name here
+# and in every bash the command starts.
+for function in $(compgen -A function); do unset -f "$function"; done
 unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported and HOME unset
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
@@ -16,7 +19,8 @@ unset "${!METRONOME_@}" "${!BENCH_@}" "${!CMAKE_@}" "${!CTEST_@}" "${!GTEST_@}" 
 check_only=no && if [ "${1:-}" = --check-only ]; then check_only=yes && shift; fi
 command_name="$(basename "$0" .sh)" typed=("$@")
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-if printf '%s\n' "$@" | grep -qx -e --help -e -h; then # wherever it stands: the command's header
+help=no && for word in "$@"; do [[ "$word" != @(--help|-h) ]] || help=yes; done
+if [ "$help" = yes ]; then # wherever it stands: the command's header
     sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "scripts/$command_name.sh" | grep -v '^shellcheck'
     exit 0
 fi
