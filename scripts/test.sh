@@ -85,9 +85,9 @@ while [ "$1" != -- ]; do
     R | E | L | LE | FA | FS | FC) # ctest only warns of one it cannot read, and takes every test
         # CMake reads it as ctest does; before the install there may be none yet, and the steps
         # check again (scripts/steps/test.sh)
-        if command -v cmake >/dev/null &&
+        if command -v cmake >/dev/null && [ -f cmake/check_regex.cmake ] &&
             ! said="$(cmake -DREGEX="$value" -P cmake/check_regex.cmake 2>&1)"; then
-            said="$(grep -m 1 -oE 'compile\(\): [^.]*|cannot compile' <<<"$said")"
+            said="$(grep -m 1 -oE 'compile\(\): [^.]*|cannot compile' <<<"$said" || true)"
             usage_error "$option takes a regular expression ctest can read, not '$value' ($said)"
         fi ;;
     j | repeat-until-fail)
