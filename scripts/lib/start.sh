@@ -30,7 +30,7 @@ usage="usage: ${usage//$'\n'/ | }"
 # shellcheck source=scripts/lib/options.sh
 source scripts/lib/options.sh
 usage_error() { option_error "$command_name" "$@"; }
-# command_options SPEC ARGS...: the command's options (read_options), and no other word
+# command_options SPELLINGS ARGS...: the command's options (read_options), and no other word
 command_options() {
     read_options "$command_name" "$@"
     [ "${#operands[@]}" -eq 0 ] || usage_error "'${operands[0]}' is not an option ($usage)"
