@@ -1,14 +1,14 @@
 # shellcheck shell=bash
 # The one way the commands' files, their steps and the harness's scripts read their options.
 #   read_options WHO SPELLINGS ARGS...
-# SPELLINGS lists each option in its one spelling: "--seconds= --demo --keep-in-tmp=+": NAME= takes a
-# value as the next word, NAME=+ takes one each time it is given, NAME alone is a flag. Each goes
-# into opt_NAME (dashes as underscores: opt_keep_in_tmp): the value, an array of them for =+, 1
-# for a flag given, else empty. The words after the options (after --, or from the first word
-# that is not an option) go into the array operands. Refused, exit 2, one sentence each, the same
-# words in every file: an option SPELLINGS does not list (an abbreviation too), one without its value
-# or with another option as its value, --NAME=VALUE (or a value to a flag), and one given twice
-# where once is meant.
+# SPELLINGS lists each option in its one spelling: "--seconds= --demo --keep-in-tmp=+": NAME=
+# takes a value as the next word, NAME=+ takes one each time it is given, NAME alone is a flag.
+# Each goes into opt_NAME (dashes as underscores: opt_keep_in_tmp): the value, an array of them
+# for =+, 1 for a flag given, else empty. The words after the options (after --, or from the first
+# word that is not an option) go into the array operands. Refused, exit 2, one sentence each, the
+# same words in every file: an option not in SPELLINGS (an abbreviation too), one without its
+# value or with another option as its value, --NAME=VALUE (or a value to a flag), and one given
+# twice where once is meant.
 option_error() { # WHO SENTENCE...
     echo "$1: ${*:2} (--help tells more)" >&2
     exit 2
