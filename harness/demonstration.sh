@@ -9,7 +9,6 @@
 # the run's own: the recording goes there, so that no other program's notes can mix into it.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-# shellcheck source=scripts/lib/options.sh
 source "$here/../scripts/lib/options.sh"
 every='--recorder= --python= --program= --seconds= --work= --screenshot= --wav= --log='
 read_options demonstration.sh "$every" "$@"

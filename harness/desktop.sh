@@ -11,7 +11,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # A prefix of the run command's own; Wine's own MIDI mapper, to the synthesiser the registry
 # names; the user's display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-desktop" --desktop)
-# shellcheck source=scripts/lib/options.sh
 source "$here/../scripts/lib/options.sh"
 read_options desktop.sh '--python= --program= --work= --seconds= --port=' "$@"
 for option in --python --program --work; do # each one needed

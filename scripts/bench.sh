@@ -10,7 +10,6 @@
 # minutes or more at one tempo: bench.sh --name benchmark-long --seconds 600 1000.
 # --name (default "benchmark") names the report and its recordings' folder, build/bench/NAME.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 read_options bench '--publish --load --seconds= --name=' "$@"
 seconds="${opt_seconds:-30}" name="${opt_name:-benchmark}" tempi=("${operands[@]}")

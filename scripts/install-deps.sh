@@ -8,7 +8,6 @@
 #   --for         the command it installs for, as typed (its arguments shell-quoted), which its
 #                 sentence names where it cannot install
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
 source "$(dirname "$0")/lib/start.sh" # strict mode, --help
 command_options '--on-debian --for=' "$@"
 on_debian="$opt_on_debian" command_typed="${opt_for% }"

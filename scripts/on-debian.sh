@@ -9,7 +9,6 @@
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
 # Its own help only before the command's name: what follows is the command's to answer.
-# shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh" "${@:1:2}"
 if [ "$check_only" = yes ]; then shift; fi # start.sh took it from its own two words only
 typed=("$@") # all of it, for the install's sentence

@@ -13,7 +13,6 @@
 # program really sent (build/run-click.log), recorded by the test MIDI mapper and rendered by the
 # same synthesiser.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 command_options '--seconds= --port= --demo' "$@"
 seconds="$opt_seconds" port="$opt_port"

@@ -4,7 +4,6 @@
 # as a user would.
 #   screenshots.sh
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 command_options '' "$@"
 hand_over --writable docs/media -- # the one folder it writes besides build/

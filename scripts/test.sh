@@ -15,7 +15,6 @@
 #                                --schedule-random
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# shellcheck source=scripts/lib/start.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
 # ctest's options that choose, show or pace the tests, in one spelling each, read once by util-linux
 # getopt (-a: ctest spells some long options with one dash, -LE). ctest would ignore a word it

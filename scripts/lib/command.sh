@@ -7,7 +7,6 @@
 #              [ARGS...]
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-# shellcheck source=scripts/lib/options.sh
 source scripts/lib/options.sh
 read_options command.sh '--name= --typed= --keep-in-tmp=+ --writable=+' "$@"
 folder="$PWD" command_name="$opt_name" typed="$opt_typed" passed=() # init.sh's, passed on
@@ -100,7 +99,6 @@ if [ "$(id -u)" != 0 ]; then install=() && bash scripts/install-deps.sh --for "$
 exec 6> >(sed -u '/sigprocmask unblock failed/Q9' >&2)
 stderr_filter=$! status=0
 # This shell's end ends unshare (its parent-death signal), and with it the namespace.
-# shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
     bash scripts/lib/init.sh --name "$command_name" --typed "$typed" "${install[@]}" \

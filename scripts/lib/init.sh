@@ -11,9 +11,7 @@ exec 2>&8 8>&-
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # The kernel gives process 1 only the signals it handles, and bash handles them only while it
 # waits (run, below), not while a command runs in its foreground.
-# shellcheck source=scripts/lib/signals.sh
 source scripts/lib/signals.sh
-# shellcheck source=scripts/lib/options.sh
 source scripts/lib/options.sh
 read_options init.sh '--name= --typed= --install --keep-in-tmp=+ --writable=+' "$@"
 folder="$PWD" command_name="$opt_name" typed="$opt_typed" kept=("${opt_keep_in_tmp[@]}") writable=()

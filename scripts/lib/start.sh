@@ -27,7 +27,6 @@ fi
 # The usage: the header's lines that begin with the command's name.
 usage="$(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "scripts/$command_name.sh")"
 usage="usage: ${usage//$'\n'/ | }"
-# shellcheck source=scripts/lib/options.sh
 source scripts/lib/options.sh
 usage_error() { option_error "$command_name" "$@"; }
 # command_options SPELLINGS ARGS...: the command's options (read_options), and no other word

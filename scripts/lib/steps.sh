@@ -3,7 +3,6 @@
 set -euo pipefail
 command_name="$(basename "$0" .sh)"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." && folder="$PWD" # the folder as it physically is
-# shellcheck source=scripts/lib/options.sh
 source scripts/lib/options.sh
 configure() { # PRESET; a build folder made where the clone stood before it moved, made afresh
     local cache="$folder/build/$1/CMakeCache.txt" made

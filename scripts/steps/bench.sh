@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # bench.sh's steps: the Windows series recorded, each beside the native ticker, then the report.
 #   steps/bench.sh [--publish] [--load] --seconds N --name NAME -- TEMPO...
-# shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 read_options steps/bench.sh '--publish --load --seconds= --name=' "$@"
 seconds="$opt_seconds" name="$opt_name" tempi=("${operands[@]}") passes=(quiet)

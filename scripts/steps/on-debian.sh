@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # on-debian.sh's steps: the root of the release made or updated, entered, and the command run.
 #   steps/on-debian.sh --release N --suite NAME -- COMMAND [ARGUMENTS...]
-# shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 read_options steps/on-debian.sh '--release= --suite=' "$@"
 release="$opt_release" suite="$opt_suite" command="${operands[0]}"

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # run.sh's steps: the program built, then played on the desktop or demonstrated.
 #   steps/run.sh --desktop|--demo [--seconds N] [--port PORT]
-# shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 read_options steps/run.sh '--desktop --demo --seconds= --port=' "$@"
 mode=demo seconds="$opt_seconds" port="$opt_port"

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
 # screenshots.sh's steps: the program built, run in a virtual display, typed into, photographed.
-# shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 build_preset windows metronome >/dev/null
 

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
 # stress.sh's steps: the dialog tests built, then their stress run for $1 seconds.
-# shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 build_preset windows dialog_tests
 # The session windows_session makes, as the test program checks it before its tests.

@@ -3,7 +3,6 @@
 # checked by test.sh, choose: run (built first) or listed (only configured: CTest reads the
 # Windows tests from their sources).
 #   steps/test.sh --all | --run CTEST_OPTIONS... | --list CTEST_OPTIONS...
-# shellcheck source=scripts/lib/steps.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
 mode="$1" && shift
 # The options checked again, now that CMake is installed to read the filters as ctest does.
