@@ -7,8 +7,7 @@
 #                 release, which installs everything else in the root
 #   --for         the command it installs for, as typed (its arguments shell-quoted), which its
 #                 sentence names where it cannot install
-[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-source "$(dirname "$0")/lib/start.sh" # strict mode, --help
+. "$(dirname "$0")/lib/start.sh" # every command's start; sh is sent to bash
 command_options '--on-debian --for=' "$@"
 on_debian="$opt_on_debian" command_typed="${opt_for% }"
 [ "$check_only" = no ] || exit 0

@@ -14,8 +14,7 @@
 #                                --output-on-failure --stop-on-failure --rerun-failed
 #                                --schedule-random
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
-[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh"
+. "$(dirname "$0")/lib/start.sh" # every command's start; sh is sent to bash
 # ctest's options that choose, show or pace the tests, in one spelling each, read once by util-linux
 # getopt (-a: ctest spells some long options with one dash, -LE). ctest would ignore a word it
 # does not know and run every test; each is refused here in one sentence, before anything is

@@ -462,6 +462,8 @@ def cases(temp, fakes):
     return [
         Case('fuzz.sh --seconds abc', ['scripts/fuzz.sh', '--seconds', 'abc'], 2, "not 'abc'",
              folder=bare),
+        Case('test.sh started by sh', ['-c', 'exec sh scripts/test.sh -N'], 2,
+             'run it with bash: bash scripts/test.sh', folder=bare),
         Case('no namespace to be had', ['scripts/fuzz.sh'], 2,
              'cannot make the process namespace', env=no_namespace, folder=bare,
              then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder'),

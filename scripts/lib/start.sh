@@ -1,6 +1,8 @@
 # shellcheck shell=bash
 # Sourced first by every command a person types: strict mode, the folder, --help, the options
-# (scripts/lib/options.sh) and the hand-over to scripts/lib/command.sh.
+# (scripts/lib/options.sh) and the hand-over to scripts/lib/command.sh. Read by ".", which sh
+# reads too: one started by sh, not bash, is told so.
+[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2 && exit 2; }
 set -euo pipefail
 # Functions the caller exported (BASH_FUNC_*) would stand in for the programs of that name here
 # and in every bash the command starts.
