@@ -10,12 +10,8 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../scripts/lib/options.sh"
-every='--recorder= --python= --program= --seconds= --work= --screenshot= --wav= --log='
-read_options demonstration.sh "$every" "$@"
-for option in $every; do # each one needed
-    variable="$(option_variable "$option")"
-    [ -n "${!variable}" ] || option_error demonstration.sh "${option%=} is not given"
-done
+read_options demonstration.sh '--recorder=! --python=! --program=! --seconds=! --work=!
+    --screenshot=! --wav=! --log=!' "$@"
 recorder="$opt_recorder" python="$opt_python" exe="$opt_program" seconds="$opt_seconds"
 work="$opt_work" shot="$opt_screenshot" wav="$opt_wav" log_copy="$opt_log"
 # A prefix of the run command's own, the recorder behind the MIDI mapper, no sound card, a

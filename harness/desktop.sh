@@ -12,11 +12,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # names; the user's display.
 session=("$here/wine-session.sh" --prefix "$here/../build/wine-desktop" --desktop)
 source "$here/../scripts/lib/options.sh"
-read_options desktop.sh '--python= --program= --work= --seconds= --port=' "$@"
-for option in --python --program --work; do # each one needed
-    variable="$(option_variable "$option")"
-    [ -n "${!variable}" ] || option_error desktop.sh "$option is not given"
-done
+read_options desktop.sh '--python=! --program=! --work=! --seconds= --port=' "$@"
 python="$opt_python" exe="$opt_program" work="$opt_work" seconds="$opt_seconds" port="$opt_port"
 # The sound font the click is rendered with everywhere, named once, in click_audio.py.
 soundfont="$("$python" "$here/click_audio.py" soundfont)"

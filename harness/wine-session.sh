@@ -27,17 +27,15 @@ fail() { echo "wine-session: $*" >&2 && exit 2; }
 wrong() { fail "$* (--help lists the options and commands)"; }
 if [[ "${1:-}" =~ ^(-h|--help)$ ]]; then sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0; fi
 source "$folder/scripts/lib/options.sh"
-read_options wine-session '--prefix= --wow64 --plain --recorder= --no-midi --dlls= --lang=
+read_options wine-session '--prefix=! --wow64 --plain --recorder= --no-midi --dlls= --lang=
     --desktop --quiet-alsa' "$@"
 set -- "${operands[@]}" # the session's command
-prefix="" recorder="" dlls="$opt_dlls" lang="$opt_lang"
+recorder="" dlls="$opt_dlls" lang="$opt_lang"
 wow64="${opt_wow64:-0}" plain="${opt_plain:-0}" no_midi="${opt_no_midi:-0}"
 desktop="${opt_desktop:-0}" quiet="${opt_quiet_alsa:-0}"
-if [ -n "$opt_prefix" ]; then
-    [ -d "$(dirname "$opt_prefix")" ] || fail "--prefix $opt_prefix: there is no folder" \
-        "$(dirname "$opt_prefix") to make it in"
-    prefix="$(cd "$(dirname "$opt_prefix")" && pwd -P)/$(basename "$opt_prefix")"
-fi
+[ -d "$(dirname "$opt_prefix")" ] || fail "--prefix $opt_prefix: there is no folder" \
+    "$(dirname "$opt_prefix") to make it in"
+prefix="$(cd "$(dirname "$opt_prefix")" && pwd -P)/$(basename "$opt_prefix")"
 if [ -n "$opt_recorder" ]; then
     [ -f "$opt_recorder" ] || fail "--recorder $opt_recorder: no such file; the recording MIDI" \
         "mapper is where the Windows build's CMake cache says (HARNESS_RECORDER_DLL), once built"
@@ -49,7 +47,6 @@ prepare | wait-window | end) [ $# -eq 1 ] || wrong "$1 takes nothing after it, n
 '') wrong "no command: run PROGRAM [ARGS...], prepare, wait-window or end" ;;
 *) wrong "no command '$1': run PROGRAM [ARGS...], prepare, wait-window or end" ;;
 esac
-[ -n "$prefix" ] || wrong "--prefix DIR names the session's prefix, and none is given"
 if [ -n "$recorder" ] && [ "$no_midi" = 1 ]; then
     wrong "--recorder puts a MIDI mapper in place and --no-midi takes MIDI output away: give one"
 fi

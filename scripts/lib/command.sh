@@ -8,7 +8,7 @@
 set -euo pipefail
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 source scripts/lib/options.sh
-read_options command.sh '--name= --typed= --keep-in-tmp=+ --writable=+' "$@"
+read_options command.sh '--name=! --typed=! --keep-in-tmp=+ --writable=+' "$@"
 folder="$PWD" command_name="$opt_name" typed="$opt_typed" passed=() # init.sh's, passed on
 for path in "${opt_keep_in_tmp[@]}"; do passed+=(--keep-in-tmp "$path"); done
 for path in "${opt_writable[@]}"; do passed+=(--writable "$path"); done

@@ -13,15 +13,13 @@ cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # waits (run, below), not while a command runs in its foreground.
 source scripts/lib/signals.sh
 source scripts/lib/options.sh
-read_options init.sh '--name= --typed= --install --keep-in-tmp=+ --writable=+' "$@"
-folder="$PWD" command_name="$opt_name" typed="$opt_typed" kept=("${opt_keep_in_tmp[@]}") writable=()
+read_options init.sh '--name=! --typed=! --install --keep-in-tmp=+ --writable=+' "$@"
+folder="$PWD" command_name="$opt_name" writable=() bound=() in_tmp=()
 for path in "${opt_writable[@]}"; do writable+=("$folder/$path"); done
-bound=() in_tmp=()
-set -- "${operands[@]}" # the steps' own
 # A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
 # display) bound back from a descriptor opened before, not resolved again, with the mounts in it
 # (in a root of the other release, its own build/ is one).
-for path in "$folder" "$(readlink -f build)" "${kept[@]}"; do
+for path in "$folder" "$(readlink -f build)" "${opt_keep_in_tmp[@]}"; do
     [[ "$path" == /tmp/* && "$path" != "$folder/"* && -e "$path" ]] || continue
     exec {fd}<"$path" && bound[fd]="$path"
 done
@@ -42,7 +40,7 @@ unset TMPDIR
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }
 only=() # on-debian.sh's: what making and entering a root needs; the rest goes into the root
 if [ "$command_name" = on-debian ]; then only=(--on-debian); fi
-if [ -n "$opt_install" ]; then run bash scripts/install-deps.sh "${only[@]}" --for "$typed"; fi
+if [ -n "$opt_install" ]; then run bash scripts/install-deps.sh "${only[@]}" --for "$opt_typed"; fi
 
 # The install done (the one step that writes the system), the kernel keeps the folder's promise:
 # every mount read-only but build/ (where it is a link, the folder it leads to), the folders the
@@ -73,4 +71,4 @@ while read -r _ _ _ _ target _; do
         exit 1
     }
 done </proc/self/mountinfo
-run bash "scripts/steps/$command_name.sh" "$@"
+run bash "scripts/steps/$command_name.sh" "${operands[@]}"

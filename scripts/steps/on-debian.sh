@@ -2,7 +2,7 @@
 # on-debian.sh's steps: the root of the release made or updated, entered, and the command run.
 #   steps/on-debian.sh --release N --suite NAME -- COMMAND [ARGUMENTS...]
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-read_options steps/on-debian.sh '--release= --suite=' "$@"
+read_options steps/on-debian.sh '--release=! --suite=!' "$@"
 release="$opt_release" suite="$opt_suite" command="${operands[0]}"
 set -- "${operands[@]:1}" # the command's own arguments
 # build/ and its lock are the folder owner's already (scripts/lib/command.sh): their commands work
