@@ -568,15 +568,16 @@ def cases(temp, fakes):
                folder=Path(temp) / 'words' / str(row), setup=scripts_alone,
                then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder')
           for row, (words, says) in enumerate((
-              (['-N', '-R'], "option requires an argument -- 'R'"),
+              (['-N', '-R'], '-R needs a value'),
               (['-R', ''], '-R needs a value'),
-              (['--bogus'], "'--bogus' is not one of ctest's options"),
+              (['--bogus'], "no option '--bogus'"),
               (['Dialog'], "'Dialog' is not"),
-              # What getopt would take otherwise: -L=slow as --LE slow, -LEslow as -L Eslow, an
-              # abbreviation; and --timeout, which each test's own limit overrides.
+              # What ctest or a lenient parse would take otherwise: -L=slow as --LE slow, -LEslow
+              # as -L Eslow, an abbreviation; and --timeout, which each test's own limit overrides.
               (['-N', '-L=slow'], '-L takes its value as the next word'),
-              (['-N', '-LEslow'], "'-LEslow' runs -LE and its value together"),
-              (['-N', '--rerun'], "'--rerun' is not ctest's spelling: --rerun-failed"),
+              (['-N', '-LEslow'], "'-LEslow' joins -LE and its value"),
+              (['-N', '--rerun'], 'spelt in full: --rerun-failed'),
+              (['-N', '-t', '5'], "no option '-t'"),
               (['-N', '--timeout', '5'], '--timeout would change nothing'),
               (['-R=Dialog'], "-R takes its value as the next word"),
               (['-R', '^BeatPeriodMs', '-E', '-N'], "-E needs a value, and '-N' is an option"),
@@ -591,7 +592,7 @@ def cases(temp, fakes):
                '--output-log writes a file of its own directly in build/'),
               (['-N', '--output-log', 'build/../.git/config'], 'writes a file of its own'),
               (['-N', '--output-log', 'build/wine-desktop'], 'its name ending .log'),
-              (['-N', '--'], "'--' is not one of ctest's options"),
+              (['-N', '--', 'Dialog'], "'Dialog' is not an option"),
               (['--repeat', 'bogus'], "--repeat takes until-fail:N"),
               (['-R', 'A', '-R', 'B'], '-R is given twice')))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
