@@ -4,4 +4,4 @@
 . "$(dirname "$0")/lib/start.sh" # every command's start; sh is sent to bash
 command_options '--seconds=' "$@"
 seconds="${opt_seconds:-600}" && check_seconds "$seconds"
-hand_over -- "$seconds"
+hand_over -- --seconds "$seconds"
