@@ -2,7 +2,8 @@
 # The static checks: clang-tidy (checks in .clang-tidy) and cppcheck on the program's own
 # sources, as compiled for Windows; the formatting of all C and C++ the project writes
 # (.clang-format); shellcheck on every shell script; a built build with nothing left to do.
-#   static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR
+#   static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR [TARGET...]
+# idle_build checks the targets named, else all.
 set -euo pipefail
 folder="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$folder"
@@ -51,7 +52,7 @@ idle_build)
     # A step that declares no output (or not the one it makes) runs again at every build: Ninja
     # explains it as an output that does not exist. Not the phony edges of a depfile's paths,
     # which Ninja splits where a folder's name holds ' & or a backtick (it then rebuilds all).
-    explained="$(ninja -C "$build" -n -d explain 2>&1)"
+    explained="$(ninja -C "$build" -n -d explain "${@:3}" 2>&1)"
     if grep "doesn't exist" <<<"$explained" | grep -v 'of phony edge with no inputs'; then
         exit 1
     fi
