@@ -64,7 +64,7 @@ for spelling in $spellings; do
     --output-log= | --output-junit=) # from where it was typed, a file of its own directly in
         # build/: not in a folder a command makes there (a prefix's z: leads to /), nor where one
         # will be (its name a log's or a JUnit file's), nor one of its files
-        value="$(cd "$OLDPWD" && realpath -m -- "$value")" build="$(realpath -m build)"
+        value="$(cd "$typed_in" && realpath -m -- "$value")" build="$(realpath -m build)"
         ending=.log && if [ "$spelling" = --output-junit= ]; then ending=.xml; fi
         [[ "$(dirname "$value")" == "$build" && "$value" == *?"$ending" && ! -d "$value" &&
             ! -L "$value" && ! "$(basename "$value")" =~ ^(command\.lock|run-.*)$ ]] ||

@@ -20,6 +20,8 @@ unset "${!METRONOME_@}" "${!BENCH_@}" "${!CMAKE_@}" "${!CTEST_@}" "${!GTEST_@}" 
 # before it makes a root for it).
 check_only=no && if [ "${1:-}" = --check-only ]; then check_only=yes && shift; fi
 command_name="$(basename "$0" .sh)" typed=("$@")
+# shellcheck disable=SC2034 # test.sh's: where the paths typed start
+typed_in="$PWD"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 help=no && for word in "$@"; do [[ "$word" != @(--help|-h) ]] || help=yes; done
 if [ "$help" = yes ]; then # wherever it stands: the command's header
