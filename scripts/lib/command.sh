@@ -95,14 +95,15 @@ if [ "$(id -u)" != 0 ]; then install=() && bash scripts/install-deps.sh --for "$
 
 # util-linux 2.38's unshare calls a process 1 killed by SIGKILL its own failure ("sigprocmask
 # unblock failed", exit 1): its stderr alone goes through a filter (fd 6) whose status tells;
-# process 1 takes the command's back from fd 8. In the background it would ignore SIGINT, SIGQUIT.
+# process 1 takes the command's back (--stderr-fd). In the background it would ignore SIGINT and
+# SIGQUIT.
 exec 6> >(sed -u '/sigprocmask unblock failed/Q9' >&2)
 stderr_filter=$! status=0
 # This shell's end ends unshare (its parent-death signal), and with it the namespace.
 source scripts/lib/signals.sh
 setpriv --pdeathsig KILL "${namespace[@]}" env --default-signal=INT,QUIT \
-    bash scripts/lib/init.sh --name "$command_name" --typed "$typed" "${install[@]}" \
-    "${passed[@]}" -- "${operands[@]}" 8>&2 2>&6 6>&- &
+    bash scripts/lib/init.sh --name "$command_name" --typed "$typed" --stderr-fd 8 \
+    "${install[@]}" "${passed[@]}" -- "${operands[@]}" 8>&2 2>&6 6>&- &
 wait $! || status=$?
 exec 6>&-
 wait "$stderr_filter" || status=137 # once the filter has said all, and freed the lock

@@ -2,18 +2,20 @@
 # Process 1 of a command's namespace (started by scripts/lib/command.sh), which the kernel ends
 # with it: its own /tmp, the mark Wine checks, root's install (--install), every mount made
 # read-only but build/, then the steps.
-#   init.sh --name NAME --typed 'NAME.sh ARGS' [--install] [--keep-in-tmp PATH]...
-#           [--writable PATH]... -- [ARGS...]
+#   init.sh --name NAME --typed 'NAME.sh ARGS' --stderr-fd FD [--install]
+#           [--keep-in-tmp PATH]... [--writable PATH]... -- [ARGS...]
+#   --stderr-fd: the command's own standard error (fd 2 here is unshare's, which is filtered)
 #   --keep-in-tmp: a path in the machine's /tmp the steps need (a desktop's display)
 #   --writable: a folder of the folder's the command writes besides build/ (docs/media)
 set -euo pipefail
-exec 2>&8 8>&-
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 # The kernel gives process 1 only the signals it handles, and bash handles them only while it
 # waits (run, below), not while a command runs in its foreground.
 source scripts/lib/signals.sh
 source scripts/lib/options.sh
-read_options init.sh '--name=! --typed=! --install --keep-in-tmp=+ --writable=+' "$@"
+read_options init.sh '--name=! --typed=! --stderr-fd=! --install --keep-in-tmp=+ --writable=+' \
+    "$@"
+exec 2>&"$opt_stderr_fd" {opt_stderr_fd}>&-
 folder="$PWD" command_name="$opt_name" writable=() bound=() in_tmp=()
 for path in "${opt_writable[@]}"; do writable+=("$folder/$path"); done
 # A tmpfs on /tmp, with what must stay (the folder, a build/ linked into /tmp, a desktop's
