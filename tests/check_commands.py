@@ -504,11 +504,13 @@ def cases(temp, fakes):
              'build/inner could not be unmounted'),
         Case('wine-session.sh --help', ['harness/wine-session.sh', '--help'], 0,
              'The one way into Wine'),
-        # The session's options, each by name: a value that is an option, an option misspelt.
+        # The session's options, each by name: a value that is an option, an option misspelt, the
+        # prefix, which must be given.
         *[Case(f'wine-session.sh {" ".join(words)}', ['harness/wine-session.sh', *words], 2, says)
           for words, says in ((['--prefix', '--wow64', 'end'], "--prefix needs a value, and "
                                "'--wow64' is an option"),
                               (['--prefix', 'p', '--wow46', 'end'], "no option '--wow46'"),
+                              (['end'], '--prefix is not given'),
                               (['--prefix', 'p', '--no-midi', '--recorder', 'harness/midimap.def',
                                 'end'], '--recorder puts a MIDI mapper in place and --no-midi'))],
         Case('install-deps.sh on Debian 11', ['scripts/install-deps.sh'], 2,
