@@ -4,9 +4,10 @@
 # build under Wine, in a 32-bit and a 64-bit prefix, with the static checks.
 #   test.sh                      everything
 #   test.sh CTEST_OPTIONS...     the Windows build and the tests ctest's options choose:
-#                                -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64'; -N lists
-#                                them, without building. Taken, in this one spelling each,
-#                                a value (in capitals) as the next word, or after = where in []:
+#                                -R Dialog.NoNoteAfterTheStopPress, -LE 'slow|wow64'; -N or
+#                                --show-only lists them, without building. Taken, in this one
+#                                spelling each, a value (in capitals) as the next word, or after
+#                                = where in []:
 #                                -R REGEX -E REGEX -L REGEX -LE REGEX -FA REGEX -FS REGEX
 #                                -FC REGEX -j N -N -V -VV -Q -U --output-log FILE
 #                                --output-junit FILE (a file of their own, directly in build/)
@@ -41,6 +42,7 @@ read_options "$command_name" "$spellings" "${args[@]}"
     "on ctest's options that choose, show or pace the tests, $example"
 [[ "$format" =~ ^(|human|json-v1)$ ]] || usage_error "--show-only takes human or json-v1, not" \
     "'$format'"
+# The steps' mode: --list (only configured) for -N or --show-only, else --run; --all without options
 mode=--run ctest=()
 if [ -n "$opt__N$opt_show_only" ]; then mode=--list; fi
 for spelling in $spellings; do
