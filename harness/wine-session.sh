@@ -25,7 +25,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 folder="$(dirname "$here")"
 fail() { echo "wine-session: $*" >&2 && exit 2; }
 wrong() { fail "$* (--help lists the options and commands)"; }
-if [[ "${1:-}" =~ ^(-h|--help)$ ]]; then sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0" && exit 0; fi
 source "$folder/scripts/lib/options.sh"
 read_options wine-session '--prefix=! --wow64 --plain --recorder= --no-midi --dlls= --lang=
     --desktop --quiet-alsa' "$@"

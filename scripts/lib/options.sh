@@ -9,7 +9,12 @@
 # exit 2, one sentence each, the same words in every file: an option not in SPELLINGS (naming the
 # spelling an abbreviation or a value joined on stands for), one without its value or with
 # another option as its value, --NAME=VALUE (or a value to a flag), one given twice where once is
-# meant, and one that must be given and is not.
+# meant, and one that must be given and is not. --help or -h among the options shows the header
+# of the script that was run (show_help).
+show_help() { # FILE: its header, the comment after the first line, as its usage
+    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$1" | grep -v '^shellcheck'
+    exit 0
+}
 option_error() { # WHO SENTENCE...
     echo "$1: ${*:2} (--help tells more)" >&2
     exit 2
@@ -27,8 +32,8 @@ unknown_option() { # WHO WORD: why WORD is none of the spellings in kinds
         option_error "$who" "${word%%=*} takes its value as the next word, not '$word'"
     fi
     for spelling in "${!kinds[@]}"; do
-        if [[ "${kinds["$spelling"]}" != flag && "$word" == "$spelling"?* &&
-            "${#spelling}" -gt "${#joined}" ]]; then joined="$spelling"; fi
+        if [[ "$spelling" != --* && "${kinds["$spelling"]}" != flag && "$word" == "$spelling"?* &&
+            "${#spelling}" -gt "${#joined}" ]]; then joined="$spelling"; fi # as -Rname
         if [[ "${#word}" -gt 2 && "$spelling" == "$word"* ]]; then spelt+=("$spelling"); fi
     done
     if [ -n "$joined" ]; then
@@ -59,6 +64,7 @@ read_options() {
         word="$1" && shift
         if [ "$word" = -- ]; then break; fi
         kind="${kinds["$word"]:-}"
+        if [[ -z "$kind" && "$word" == @(--help|-h) ]]; then show_help "${BASH_SOURCE[-1]}"; fi
         if [ -z "$kind" ]; then unknown_option "$who" "$word"; fi
         variable="$(option_variable "$word")"
         if [ "$kind" != values ]; then
