@@ -7,11 +7,8 @@
 # packages change (its Release file's date); a making cut short is never taken for made. There
 # the command sees this folder at its own path, with build/debian-RELEASE/build as its build/.
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
-[ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2; exit 2; }
-# Its own help only before the command's name: what follows is the command's to answer.
-source "$(dirname "${BASH_SOURCE[0]}")/lib/start.sh" "${@:1:2}"
-if [ "$check_only" = yes ]; then shift; fi # start.sh took it from its own two words only
-typed=("$@") # all of it, for the install's sentence
+help_within=2 # its own help only before the command's name: what follows is the command's
+. "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
 releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 [ $# -ge 2 ] || usage_error "$usage"
 suite="$(awk -v release="$1" '$1 == release { print $2 }' scripts/releases)"

@@ -408,6 +408,9 @@ def cases(temp, fakes):
     bare, plain = Path(temp) / 'bare', fakes / 'plain'
     shutil.copytree(source / 'scripts', bare / 'scripts')
     shutil.copytree(source, plain, symlinks=True, ignore=shutil.ignore_patterns('build'))
+    inherited = fakes / 'inherited'  # a build made afresh, whose cache keeps what reached it
+    shutil.copytree(source, inherited, symlinks=True, ignore=shutil.ignore_patterns('build'))
+    test_link = fakes / 'test-link.sh'  # the test command through a link to it, from elsewhere
     not_the_lock = fakes / 'not-the-lock'
     not_the_lock.write_text('as it was\n')
     linked = Path(tempfile.mkdtemp(prefix='metronome-linked-build-', dir=temp))
@@ -571,6 +574,16 @@ def cases(temp, fakes):
              'build/bench/mine was removed'),
         Case('test.sh -N, METRONOME_CHECK_ONLY=1 inherited', listing, 0,
              'Dialog.NoNoteAfterTheStopPress', env={'METRONOME_CHECK_ONLY': '1'}),
+        # What bash reads as it starts, and what the compilers and CMake read: none of it counts.
+        Case('test.sh -N, bash\'s options, a limit, a function and RCFLAGS inherited', listing, 0,
+             'Dialog.NoNoteAfterTheStopPress', folder=inherited,
+             env={'SHELLOPTS': 'noclobber', 'BASHOPTS': 'nocasematch', 'FUNCNEST': '1',
+                  'BASH_FUNC_cmake%%': '() { echo a stand-in; }', 'RCFLAGS': '-DINHERITED'},
+             then=lambda f: 'INHERITED' in (f / 'build' / 'windows' / 'CMakeCache.txt').read_text()
+             and 'RCFLAGS reached the build'),
+        Case('test.sh -N through a link to it', [str(test_link), '-N'], 0,
+             'Dialog.NoNoteAfterTheStopPress', setup=lambda f: test_link.unlink(missing_ok=True)
+             or test_link.symlink_to(f / 'scripts' / 'test.sh')),
         Case('test.sh --show-only=json-v1, a filter of nothing', ['scripts/test.sh',
              '--show-only=json-v1', '-R', 'Dailog'], 8, 'no test matches'),
         # Words ctest would ignore or take otherwise, running every test or a stale one, or

@@ -3,35 +3,45 @@
 # (scripts/lib/options.sh) and the hand-over to scripts/lib/command.sh. Read by ".", which sh
 # reads too: one started by sh, not bash, is told so.
 [ -n "${BASH_VERSION:-}" ] || { echo "run it with bash: bash $0" >&2 && exit 2; }
+# bash reads these as it starts, before any line of a command: options (SHELLOPTS, BASHOPTS), a
+# start-up file (BASH_ENV, ENV), a limit (FUNCNEST), functions standing in for programs
+# (BASH_FUNC_*). A command started with any of them in its environment starts again without.
+mapfile -d '' -t inherited </proc/$$/environ
+dropped=()
+for variable in "${inherited[@]%%=*}"; do
+    case "$variable" in
+    SHELLOPTS | BASHOPTS | BASH_ENV | ENV | FUNCNEST | BASH_FUNC_*) dropped+=(-u "$variable") ;;
+    esac
+done
+if [ "${#dropped[@]}" -gt 0 ]; then exec env "${dropped[@]}" "$BASH" "$0" "$@"; fi
 set -euo pipefail
-# Functions the caller exported (BASH_FUNC_*) would stand in for the programs of that name here
-# and in every bash the command starts.
-for function in $(compgen -A function); do unset -f "$function"; done
 unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported and HOME unset
 [[ "$(export -p)" == *'declare -x PATH='* ]] || export PATH=/usr/local/bin:/usr/bin:/usr/sbin
 [ -n "${HOME:-}" ] || export HOME=~
 # Nothing inherited changes what a command does: no variable of the project's (its files pass
-# what they must as arguments), and none that steers what it runs: bash's start-up file, the
-# compilers and their flags, CMake, CTest, GoogleTest, Python, Wine, the dynamic loader.
+# what they must as arguments), and none that steers what it runs: the compilers, their flags and
+# search paths, CMake, CTest, GoogleTest, the sanitizers, Python, Wine, the dynamic loader.
 unset "${!METRONOME_@}" "${!BENCH_@}" "${!CMAKE_@}" "${!CTEST_@}" "${!GTEST_@}" "${!PYTHON@}" \
-    "${!WINE@}" BASH_ENV ENV CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS MAKEFLAGS LD_PRELOAD \
-    LD_LIBRARY_PATH
+    "${!WINE@}" "${!LD_@}" "${!GCC_@}" "${!ASAN_@}" "${!UBSAN_@}" "${!TSAN_@}" "${!LSAN_@}" \
+    CC CXX RC ASM CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS ASMFLAGS MAKEFLAGS CPATH C_INCLUDE_PATH \
+    CPLUS_INCLUDE_PATH LIBRARY_PATH COMPILER_PATH DEPENDENCIES_OUTPUT SUNPRO_DEPENDENCIES
 # --check-only, first: the arguments checked and nothing done (on-debian.sh asks it of a command
 # before it makes a root for it).
 check_only=no && if [ "${1:-}" = --check-only ]; then check_only=yes && shift; fi
-command_name="$(basename "$0" .sh)" typed=("$@")
+command_file="$(readlink -f "$0")" typed=("$@") # the command's own file, where a link leads
+command_name="$(basename "$command_file" .sh)"
 # shellcheck disable=SC2034 # test.sh's: where the paths typed start
 typed_in="$PWD"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
-help=no && for word in "$@"; do [[ "$word" != @(--help|-h) ]] || help=yes; done
-if [ "$help" = yes ]; then # wherever it stands: the command's header
-    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "scripts/$command_name.sh" | grep -v '^shellcheck'
-    exit 0
-fi
-# The usage: the header's lines that begin with the command's name.
-usage="$(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "scripts/$command_name.sh")"
-usage="usage: ${usage//$'\n'/ | }"
 source scripts/lib/options.sh
+# --help or -h wherever it stands (on-debian.sh: within its own words, help_within, before the
+# command's): the command's header
+for word in "${@:1:${help_within:-$#}}"; do
+    [[ "$word" != @(--help|-h) ]] || show_help "$command_file"
+done
+# The usage: the header's lines that begin with the command's name.
+usage="$(sed -n "s/^#   \($command_name\.sh\( [^ ]\+\)*\).*/\1/p" "$command_file")"
+usage="usage: ${usage//$'\n'/ | }"
 usage_error() { option_error "$command_name" "$@"; }
 # command_options SPELLINGS ARGS...: the command's options (read_options), and no other word
 command_options() {
