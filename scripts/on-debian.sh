@@ -5,7 +5,9 @@
 #                                                  on-debian.sh 13 test.sh -R NAME
 # The root is kept in build/debian-RELEASE/root between runs and made again when the release's
 # packages change (its Release file's date); a making cut short is never taken for made. There
-# the command sees this folder at its own path, with build/debian-RELEASE/build as its build/.
+# the command sees this folder at its own path, with build/debian-RELEASE/build as its build/,
+# and runs in the folder it was typed in (in this folder, where that lies outside it): a relative
+# path it is given means the same there as in its check here.
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
 help_within=2 # its own help only before the command's name: what follows is the command's
 . "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
@@ -22,10 +24,11 @@ if grep -qx "VERSION_ID=\"\?$release\"\?" /etc/os-release 2>/dev/null; then
     usage_error "this machine is Debian $release already: bash scripts/$command.sh $*"
 fi
 # The command's own help, and its arguments checked, here, before a root is made for it.
+work_in="$(cd "$typed_in" && pwd -P)" && [[ "$work_in/" == "$PWD/"* ]] || work_in="$PWD"
 for argument in "$@"; do
     if [[ "$argument" = --help || "$argument" = -h ]]; then exec bash "scripts/$command.sh" "$@"; fi
 done
-bash "scripts/$command.sh" --check-only "$@" || exit
+(cd "$work_in" && bash "$OLDPWD/scripts/$command.sh" --check-only "$@") || exit
 [ "$check_only" = no ] || exit 0
 if [ "$(id -u)" != 0 ]; then
     usage_error "it makes and mounts a root filesystem, which needs root: sudo bash $0 ..."
@@ -37,4 +40,4 @@ if [ "$(stat -c %u .)" != 0 ]; then
         "system's files are; before $(stat -c %U .) removes this clone, as root: rm -rf" \
         "$(printf %q "$(readlink -f build)/debian-$release")" >&2
 fi
-hand_over -- --release "$release" --suite "$suite" -- "$command" "$@"
+hand_over -- --release "$release" --suite "$suite" --work-in "$work_in" -- "$command" "$@"

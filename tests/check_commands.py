@@ -584,6 +584,9 @@ def cases(temp, fakes):
         Case('test.sh -N through a link to it', [str(test_link), '-N'], 0,
              'Dialog.NoNoteAfterTheStopPress', setup=lambda f: test_link.unlink(missing_ok=True)
              or test_link.symlink_to(f / 'scripts' / 'test.sh')),
+        Case('on-debian.sh --check-only typed in src/, a log in build/', ['-c', 'cd src && exec '
+             'bash ../scripts/on-debian.sh --check-only "$0" test.sh -N --output-log '
+             '../build/x.log', other], 0),
         Case('test.sh --show-only=json-v1, a filter of nothing', ['scripts/test.sh',
              '--show-only=json-v1', '-R', 'Dailog'], 8, 'no test matches'),
         # Words ctest would ignore or take otherwise, running every test or a stale one, or

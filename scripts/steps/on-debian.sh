@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # on-debian.sh's steps: the root of the release made or updated, entered, and the command run.
-#   steps/on-debian.sh --release N --suite NAME -- COMMAND [ARGUMENTS...]
+#   steps/on-debian.sh --release N --suite NAME --work-in FOLDER -- COMMAND [ARGUMENTS...]
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-read_options steps/on-debian.sh '--release=! --suite=!' "$@"
+read_options steps/on-debian.sh '--release=! --suite=! --work-in=!' "$@"
 release="$opt_release" suite="$opt_suite" command="${operands[0]}"
 set -- "${operands[@]:1}" # the command's own arguments
 # build/ and its lock are the folder owner's already (scripts/lib/command.sh): their commands work
@@ -95,7 +95,7 @@ done
 echo "$build/debian-$release/build" >"$rootfs/.metronome-build-on-machine"
 echo "on-debian: $command.sh on Debian $release ($(cat "$rootfs/etc/debian_version")); its" \
     "build/ is build/debian-$release/build here" >&2
-exec chroot "$rootfs" env -i HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
+exec chroot "$rootfs" env -i -C "$opt_work_in" HOME=/root TERM="${TERM:-dumb}" CI="${CI:-}" \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     http_proxy="${http_proxy:-}" https_proxy="${https_proxy:-}" no_proxy="${no_proxy:-}" \
     bash "$folder/scripts/$command.sh" "$@"
