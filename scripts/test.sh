@@ -20,7 +20,7 @@
 # spelling each the usage above lists, which --help prints: a word before one in capitals takes
 # it as a value. ctest would ignore a word it does not know, or -L=slow, and run every test.
 listed="$(sed -n '/a value (in capitals) as the next word/,/^# [^ ]/{/^#    /p}' \
-    "scripts/$command_name.sh")"
+    "$command_file")"
 read -r -d '' -a words <<<"$listed" || true
 spellings=''
 for i in "${!words[@]}"; do
@@ -45,6 +45,11 @@ read_options "$command_name" "$spellings" "${args[@]}"
 # The steps' mode: --list (only configured) for -N or --show-only, else --run; --all without options
 mode=--run ctest=()
 if [ -n "$opt__N$opt_show_only" ]; then mode=--list; fi
+if [ "$mode" = --list ] && [ -n "$opt__Q" ]; then
+    usage_error "-Q would hide the list that -N or --show-only prints: give one"
+fi
+[ -z "$opt_repeat" ] || [ -z "$opt_repeat_until_fail" ] ||
+    usage_error "--repeat-until-fail N is --repeat until-fail:N, and ctest takes one: give one"
 for spelling in $spellings; do
     variable="$(option_variable "$spelling")" && value="${!variable}"
     if [ -z "$value" ]; then continue; fi
@@ -54,24 +59,26 @@ for spelling in $spellings; do
         # check again (scripts/steps/test.sh)
         if command -v cmake >/dev/null && [ -f cmake/check_regex.cmake ] &&
             ! said="$(cmake -DREGEX="$value" -P cmake/check_regex.cmake 2>&1)"; then
-            said="$(grep -m 1 -oE 'compile\(\): [^.]*|cannot compile' <<<"$said" || true)"
+            # the compiler's reason, where it gives one, not its "Error in compile"
+            said="$(grep -m 1 -oE 'compile\(\): [^E][^.]*' <<<"$said" || echo cannot compile)"
             usage_error "${spelling%=} takes a regular expression ctest can read, not '$value'" \
                 "($said)"
         fi ;;
     -j= | --repeat-until-fail=)
-        [[ "$value" =~ ^[0-9]+$ ]] || usage_error "${spelling%=} takes a whole number, not" \
-            "'$value'" ;;
+        [[ "$value" =~ ^[0-9]{1,6}$ ]] || usage_error "${spelling%=} takes a whole number up to" \
+            "999999, not '$value'" ;;
     --repeat=) [[ "$value" =~ ^(until-fail|until-pass|after-timeout):[1-9][0-9]*$ ]] ||
         usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, not '$value'" ;;
     --output-log= | --output-junit=) # from where it was typed, a file of its own directly in
         # build/: not in a folder a command makes there (a prefix's z: leads to /), nor where one
         # will be (its name a log's or a JUnit file's), nor one of its files
-        value="$(cd "$typed_in" && realpath -m -- "$value")" build="$(realpath -m build)"
+        path="$(cd "$typed_in" && realpath -m -- "$value")" build="$(realpath -m build)"
         ending=.log && if [ "$spelling" = --output-junit= ]; then ending=.xml; fi
-        [[ "$(dirname "$value")" == "$build" && "$value" == *?"$ending" && ! -d "$value" &&
-            ! -L "$value" && ! "$(basename "$value")" =~ ^(command\.lock|run-.*)$ ]] ||
+        [[ "$(dirname "$path")" == "$build" && "$path" == *?"$ending" && ! -d "$path" &&
+            ! "$(basename "$path")" =~ ^(command\.lock|run-.*)$ ]] ||
             usage_error "${spelling%=} writes a file of its own directly in build/, its name" \
-                "ending $ending (build/tests$ending), not '$value'" ;;
+                "ending $ending (build/tests$ending), not '$value'"
+        value="$path" ;;
     --show-only) spelling="--show-only${format:+=$format}" ;;
     esac
     if [[ "$spelling" != *= ]]; then ctest+=("$spelling") && continue; fi
