@@ -13,7 +13,7 @@ sources=(src/app/*.cpp src/ui/*.cpp src/clock/*.cpp)
 # git would otherwise refuse to read: the checks run this folder's scripts already.
 git_files() { git -c safe.directory="$folder" ls-files "$@"; }
 
-case "$1" in
+case "${1:-}" in
 tidy)
     # clang reads the MinGW g++ commands; show it where that compiler keeps its C++ headers.
     gcc_dir="$(dirname "$(i686-w64-mingw32-g++-posix -print-libgcc-file-name)")"
@@ -52,14 +52,17 @@ idle_build)
     # A step that declares no output (or not the one it makes) runs again at every build: Ninja
     # explains it as an output that does not exist. Not the phony edges of a depfile's paths,
     # which Ninja splits where a folder's name holds ' & or a backtick (it then rebuilds all).
-    explained="$(ninja -C "$build" -n -d explain "${@:3}" 2>&1)"
+    explained="$(ninja -C "$build" -n -d explain "${@:3}" 2>&1)" || {
+        echo "$explained" >&2 && exit 1
+    }
     if grep "doesn't exist" <<<"$explained" | grep -v 'of phony edge with no inputs'; then
         exit 1
     fi
     echo "ninja: every step's output is there"
     ;;
 *)
-    echo "usage: static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR" >&2
+    echo "usage: static-checks.sh tidy|cppcheck|format|shellcheck|idle_build WINDOWS_BUILD_DIR" \
+        "[TARGET...]" >&2
     exit 2
     ;;
 esac
