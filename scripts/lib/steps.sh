@@ -13,7 +13,8 @@ configure() { # PRESET; a build folder made where the clone stood before it move
     fi
     cmake --preset "$1" >/dev/null
 }
-build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"}; } # [TARGETS]
+# build_preset PRESET [TARGETS]: its progress on standard error, where the steps' progress goes
+build_preset() { configure "$1"; cmake --build --preset "$1" ${2:+--target "${@:2}"} >&2; }
 # on_machine PATH: a path in build/ as the machine names it, from a root of the other release too
 # (on-debian.sh writes there where its build/ lies)
 on_machine() { # (the folder itself is at its own path there)
