@@ -28,12 +28,18 @@ for i in "${!words[@]}"; do
     equals='' && if [[ "${words[i + 1]:-}" =~ ^[A-Z][A-Z:]*$ ]]; then equals='='; fi
     spellings+=" ${words[i]%%\[*}$equals"
 done
-# --show-only takes its format after = alone, as ctest spells it; --timeout would do nothing.
+# --show-only takes its format after = alone, as ctest spells it; --timeout would do nothing;
+# ctest's long names of the short spellings are named.
 format='' args=()
+long=(tests-regex:-R exclude-regex:-E label-regex:-L label-exclude:-LE parallel:-j verbose:-V
+    extra-verbose:-VV quiet:-Q union:-U)
 for word in "$@"; do
     if [[ "$word" == --show-only=* ]]; then format="${word#*=}" word=--show-only; fi
     [ "$word" != --timeout ] || usage_error "--timeout would change nothing: each test has a" \
         "time limit of its own"
+    for name in "${long[@]}"; do
+        [[ "${word%%=*}" != "--${name%:*}" ]] || usage_error "--${name%:*} is spelt ${name#*:} here"
+    done
     args+=("$word")
 done
 example="as in -R Dialog.NoNoteAfterTheStopPress"

@@ -625,6 +625,7 @@ def cases(temp, fakes):
               (['--repeat', 'until-fail:2', '--repeat-until-fail', '3'], 'ctest takes one'),
               (['-N', '--repeat-until'], 'spelt in full: --repeat-until-fail'),
               (['-N', '-Q'], '-Q would hide the list'),
+              (['-N', '--tests-regex', 'Dialog'], '--tests-regex is spelt -R here'),
               (['-R', 'A', '-R', 'B'], '-R is given twice')))],
         Case('test.sh -N, kill -9 while a step holds 1 GB', listing, -9, env=holding,
              wait_for='holding', action=('typed', KILL)),
