@@ -13,13 +13,11 @@
 read_options bench '--publish --load --seconds= --name=' "$@"
 seconds="${opt_seconds:-30}" name="${opt_name:-benchmark}" tempi=("${operands[@]}")
 check_seconds "$seconds"
-[[ "$name" =~ ^[A-Za-z0-9_-]+$ ]] || usage_error "--name takes letters, digits, - and _ only," \
+[[ "$name" == +([A-Za-z0-9_-]) ]] || usage_error "--name takes letters, digits, - and _ only," \
     "not '$name'"
 for tempo in "${tempi[@]}"; do
     [[ "$tempo" != -* ]] || usage_error "'$tempo': the options come before the tempi ($usage)"
-    if ! [[ "$tempo" =~ ^[1-9][0-9]{0,3}$ ]] || [ "$tempo" -gt 1000 ]; then
-        usage_error "a tempo is 1 to 1000, not '$tempo'"
-    fi
+    whole_number "$tempo" 1000 || usage_error "a tempo is 1 to 1000, not '$tempo'"
 done
 [ "${#tempi[@]}" -gt 0 ] || tempi=(1000 120 90)
 # The steps are given the options as typed; --publish writes the report in docs/.

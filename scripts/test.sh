@@ -71,10 +71,14 @@ for spelling in $spellings; do
                 "($said)"
         fi ;;
     -j= | --repeat-until-fail=)
-        [[ "$value" =~ ^[0-9]{1,6}$ ]] || usage_error "${spelling%=} takes a whole number up to" \
-            "999999, not '$value'" ;;
-    --repeat=) [[ "$value" =~ ^(until-fail|until-pass|after-timeout):[1-9][0-9]*$ ]] ||
-        usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, not '$value'" ;;
+        whole_number "$value" 999999 || usage_error "${spelling%=} takes a whole number from 1" \
+            "to 999999, not '$value'" ;;
+    --repeat=)
+        if [[ "$value" != @(until-fail|until-pass|after-timeout):* ]] ||
+            ! whole_number "${value#*:}" 999999; then
+            usage_error "--repeat takes until-fail:N, until-pass:N or after-timeout:N, N from 1" \
+                "to 999999, not '$value'"
+        fi ;;
     --output-log= | --output-junit=) # from where it was typed, a file of its own directly in
         # build/: not in a folder a command makes there (a prefix's z: leads to /), nor where one
         # will be (its name a log's or a JUnit file's), nor one of its files

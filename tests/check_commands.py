@@ -476,6 +476,9 @@ def cases(temp, fakes):
              folder=bare),
         Case('test.sh started by sh', ['-c', 'exec sh scripts/test.sh -N'], 2,
              'run it with bash: bash scripts/test.sh', folder=bare),
+        # A number checked by ASCII digits: in a UTF-8 locale a regular expression's [0-9] takes ².
+        Case('fuzz.sh --seconds ², an English locale', ['scripts/fuzz.sh', '--seconds', '²'], 2,
+             "not '²'", folder=bare, env={'LC_ALL': 'en_US.UTF-8'}),
         Case('no namespace to be had', ['scripts/fuzz.sh'], 2,
              'cannot make the process namespace', env=no_namespace, folder=bare,
              then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder'),

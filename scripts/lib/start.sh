@@ -48,8 +48,11 @@ command_options() {
     read_options "$command_name" "$@"
     [ "${#operands[@]}" -eq 0 ] || usage_error "'${operands[0]}' is not an option ($usage)"
 }
+# whole_number VALUE MAX: VALUE is 1 to MAX in ASCII digits (a pattern's ranges are ASCII; a
+# regular expression's follow the locale, where ² is a digit)
+whole_number() { [[ "$1" == [1-9]*([0-9]) && "${#1}" -le "${#2}" ]] && [ "$1" -le "$2" ]; }
 check_seconds() { # a whole number of seconds, at least 1
-    [[ "$1" =~ ^[1-9][0-9]{0,5}$ ]] ||
+    whole_number "$1" 999999 ||
         usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"
 }
 # hand_over [--keep-in-tmp PATH]... [--writable PATH]... -- [ARGS...]: steps/NAME.sh ARGS, in the
