@@ -584,6 +584,9 @@ def cases(temp, fakes):
                   'BASH_FUNC_cmake%%': '() { echo a stand-in; }', 'RCFLAGS': '-DINHERITED'},
              then=lambda f: 'INHERITED' in (f / 'build' / 'windows' / 'CMakeCache.txt').read_text()
              and 'RCFLAGS reached the build'),
+        Case('test.sh -N in that clone moved since its build', listing, 0,
+             'configuring it afresh here', folder=fakes / 'moved',
+             setup=lambda f: shutil.move(inherited, f)),
         Case('test.sh -N through a link to it', [str(test_link), '-N'], 0,
              'Dialog.NoNoteAfterTheStopPress', setup=lambda f: test_link.unlink(missing_ok=True)
              or test_link.symlink_to(f / 'scripts' / 'test.sh')),

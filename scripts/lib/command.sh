@@ -46,7 +46,8 @@ fi
 # Root's files would lock the folder's owner out of it: on-debian.sh gives what it makes to the
 # owner, and in a root of the other release it made (/.metronome-release) build/ is root's own.
 # build/: this user's folder, or a link to one, with nothing of another's in it (but the other
-# release's roots, root's own, and Wine prefixes, whose owner Wine checks).
+# release's roots, root's own, Wine prefixes, whose owner Wine checks, and links, which lead to
+# where a moved clone was until its build is configured afresh).
 owner() { stat -c %U "$1" 2>/dev/null; }
 linked="$(readlink -f build)" || linked="" # where build/ leads; / as nothing, to compare
 linked="${linked%/}"
@@ -75,7 +76,7 @@ elif [ "$command_name" != on-debian ] && [ "$(owner build/)" != "$(id -un)" ]; t
         "or remove build/ and a build/ of yours is made afresh."
 fi
 theirs="$(find build/ \( -path 'build/debian-*' -o -path 'build/wine-*' -o -name 'wineprefix*' \) \
-    -prune -o ! -writable -print -quit 2>/dev/null)"
+    -prune -o ! -type l ! -writable -print -quit 2>/dev/null)"
 [ -z "$theirs" ] || fail 1 "build/ holds ${theirs#build/}, which is $(owner "$theirs")'s and not" \
     "writable to $(id -un): remove build/ (as $(owner "$theirs")), or run the command as its owner."
 # The lock names the command holding it, for a second one's sentence; a link there is removed.
