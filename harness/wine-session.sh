@@ -53,9 +53,9 @@ if [ "$desktop" = 1 ] && [ -z "${DISPLAY:-}" ]; then
     fail "--desktop runs the program in the caller's display, and DISPLAY names none"
 fi
 # Inside a command of this folder: its process 1 (scripts/lib/init.sh) left in the command's own
-# /tmp a mark naming the folder and the namespaces, which no process outside them shares.
-namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
-if [ "$(cat /tmp/metronome-command 2>/dev/null)" != "$folder"$'\n'"$namespaces" ]; then
+# /tmp a mark naming the folder and the namespaces (scripts/lib/mark.sh).
+source "$folder/scripts/lib/mark.sh"
+if ! in_command "$folder"; then
     echo "wine-session: Wine runs only inside a command of this folder, which ends all it starts:" \
         "bash scripts/test.sh [CTEST ARGUMENTS], one test: bash scripts/test.sh -R NAME" >&2
     exit 2

@@ -479,6 +479,8 @@ def cases(temp, fakes):
         # A number checked by ASCII digits: in a UTF-8 locale a regular expression's [0-9] takes ².
         Case('fuzz.sh --seconds ², an English locale', ['scripts/fuzz.sh', '--seconds', '²'], 2,
              "not '²'", folder=bare, env={'LC_ALL': 'en_US.UTF-8'}),
+        Case('a step typed by hand', ['scripts/steps/screenshots.sh'], 2,
+             'run only inside their command: bash scripts/screenshots.sh', folder=bare),
         Case('no namespace to be had', ['scripts/fuzz.sh'], 2,
              'cannot make the process namespace', env=no_namespace, folder=bare,
              then=lambda f: os.listdir(f) != ['scripts'] and 'it wrote in the folder'),

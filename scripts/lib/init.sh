@@ -33,10 +33,10 @@ for fd in "${!bound[@]}"; do
     exec {fd}<&-
 done
 cd -P "$folder" # where a folder in /tmp now is: the working folder before lay under the tmpfs
-# The mark Wine checks (harness/wine-session.sh): the folder, and namespaces no process outside
-# shares. TMPDIR unset: files go to this /tmp, and Debian 13's Wine crashes at start with it set.
-namespaces="$(readlink /proc/self/ns/{pid,mnt,user} | paste -sd ' ')"
-printf '%s\n' "$folder" "$namespaces" >/tmp/metronome-command
+# The mark the steps and Wine check (scripts/lib/mark.sh). TMPDIR unset: files go to this /tmp,
+# and Debian 13's Wine crashes at start with it set.
+source scripts/lib/mark.sh
+command_mark "$folder" >/tmp/metronome-command
 unset TMPDIR
 # Waited for, to answer signals meanwhile; with the SIGINT and SIGQUIT bash would have it ignore.
 run() { env --default-signal=INT,QUIT "$@" & wait $!; }

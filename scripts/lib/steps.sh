@@ -4,6 +4,9 @@ set -euo pipefail
 command_name="$(basename "$0" .sh)"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." && folder="$PWD" # the folder as it physically is
 source scripts/lib/options.sh
+source scripts/lib/mark.sh
+in_command "$folder" || { echo "$command_name: scripts/steps/ run only inside their command:" \
+    "bash scripts/$command_name.sh" >&2 && exit 2; }
 configure() { # PRESET; a build folder made where the clone stood before it moved, made afresh
     local cache="$folder/build/$1/CMakeCache.txt" made
     made="$(sed -n 's/^CMAKE_CACHEFILE_DIR:INTERNAL=//p' "$cache" 2>/dev/null)" || true
