@@ -20,11 +20,13 @@ unset CDPATH # cd prints what it finds through it; env -i leaves PATH unexported
 [ -n "${HOME:-}" ] || export HOME=~
 # Nothing inherited changes what a command does: no variable of the project's (its files pass
 # what they must as arguments), and none that steers what it runs: the compilers, their flags and
-# search paths, CMake, CTest, GoogleTest, the sanitizers, Python, Wine, the dynamic loader.
+# search paths, CMake, CTest, GoogleTest, the sanitizers, Python, Wine, git, shellcheck, the
+# dynamic loader.
 unset "${!METRONOME_@}" "${!BENCH_@}" "${!CMAKE_@}" "${!CTEST_@}" "${!GTEST_@}" "${!PYTHON@}" \
-    "${!WINE@}" "${!LD_@}" "${!GCC_@}" "${!ASAN_@}" "${!UBSAN_@}" "${!TSAN_@}" "${!LSAN_@}" \
-    CC CXX RC ASM CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS ASMFLAGS MAKEFLAGS CPATH C_INCLUDE_PATH \
-    CPLUS_INCLUDE_PATH LIBRARY_PATH COMPILER_PATH DEPENDENCIES_OUTPUT SUNPRO_DEPENDENCIES
+    "${!WINE@}" "${!GIT_@}" "${!LD_@}" "${!GCC_@}" "${!ASAN_@}" "${!UBSAN_@}" "${!TSAN_@}" \
+    "${!LSAN_@}" CC CXX RC ASM CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS ASMFLAGS MAKEFLAGS CPATH \
+    C_INCLUDE_PATH CPLUS_INCLUDE_PATH LIBRARY_PATH COMPILER_PATH DEPENDENCIES_OUTPUT \
+    SUNPRO_DEPENDENCIES SHELLCHECK_OPTS
 # --check-only, first: the arguments checked and nothing done (on-debian.sh asks it of a command
 # before it makes a root for it).
 check_only=no && if [ "${1:-}" = --check-only ]; then check_only=yes && shift; fi
