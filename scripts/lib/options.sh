@@ -10,7 +10,8 @@
 # spelling an abbreviation or a value joined on stands for), one without its value or with
 # another option as its value, --NAME=VALUE (or a value to a flag), one given twice where once is
 # meant, and one that must be given and is not. --help or -h among the options shows the header
-# of the script that was run (show_help).
+# of help_file (start.sh names the command's), else of the script that was run (show_help).
+unset help_file
 show_help() { # FILE: its header, the comment after the first line, as its usage
     sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$1" | grep -v '^shellcheck'
     exit 0
@@ -64,7 +65,9 @@ read_options() {
         word="$1" && shift
         if [ "$word" = -- ]; then break; fi
         kind="${kinds["$word"]:-}"
-        if [[ -z "$kind" && "$word" == @(--help|-h) ]]; then show_help "${BASH_SOURCE[-1]}"; fi
+        if [[ -z "$kind" && "$word" == @(--help|-h) ]]; then
+            show_help "${help_file:-${BASH_SOURCE[-1]}}"
+        fi
         if [ -z "$kind" ]; then unknown_option "$who" "$word"; fi
         variable="$(option_variable "$word")"
         if [ "$kind" != values ]; then

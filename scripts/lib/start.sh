@@ -36,9 +36,11 @@ command_name="$(basename "$command_file" .sh)"
 typed_in="$PWD"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
 source scripts/lib/options.sh
-# --help or -h wherever it stands (on-debian.sh: within its own words, help_within, before the
-# command's): the command's header
-for word in "${@:1:${help_within:-$#}}"; do
+help_file="$command_file"
+# --help or -h among the options before the first other word (on-debian.sh's RELEASE: what
+# follows is its command's), or later where read_options meets it: the command's header
+for word in "$@"; do
+    [[ "$word" == -* ]] || break
     [[ "$word" != @(--help|-h) ]] || show_help "$command_file"
 done
 # The usage: the header's lines that begin with the command's name.
