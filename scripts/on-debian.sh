@@ -6,10 +6,9 @@
 # The root is kept in build/debian-RELEASE/root between runs and made again when the release's
 # packages change (its Release file's date); a making cut short is never taken for made. There
 # the command sees this folder at its own path, with build/debian-RELEASE/build as its build/,
-# and runs in the folder it was typed in (in this folder, where that lies outside it): a relative
-# path it is given means the same there as in its check here.
+# and runs in the folder it was typed in (in this folder, where that lies outside it or in
+# build/): a relative path it is given means the same there as in its check here.
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
-help_within=2 # its own help only before the command's name: what follows is the command's
 . "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
 releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 [ $# -ge 2 ] || usage_error "$usage"
@@ -21,10 +20,12 @@ if [ "$command" = on-debian ] || [[ "$command" == */* ]] || [ ! -f "scripts/$com
 fi
 shift 2
 if grep -qx "VERSION_ID=\"\?$release\"\?" /etc/os-release 2>/dev/null; then
-    usage_error "this machine is Debian $release already: bash scripts/$command.sh $*"
+    usage_error "this machine is Debian $release already:" \
+        "bash scripts/$command.sh$(printf ' %q' "$@")"
 fi
 # The command's own help, and its arguments checked, here, before a root is made for it.
-work_in="$(cd "$typed_in" && pwd -P)" && [[ "$work_in/" == "$PWD/"* ]] || work_in="$PWD"
+work_in="$(cd "$typed_in" && pwd -P)" # in the folder, not in build/, which the root has its own of
+[[ "$work_in/" == "$PWD/"* && "$work_in/" != "$(readlink -f build)/"* ]] || work_in="$PWD"
 for argument in "$@"; do
     if [[ "$argument" = --help || "$argument" = -h ]]; then exec bash "scripts/$command.sh" "$@"; fi
 done
