@@ -2,6 +2,7 @@
 # run.sh's steps: the program built, then played on the desktop or demonstrated.
 #   steps/run.sh --desktop|--demo [--seconds N] [--port PORT]
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+exec >&2 # sentences and progress: the run's product is the window and its click
 read_options steps/run.sh '--desktop --demo --seconds= --port=' "$@"
 mode=demo seconds="$opt_seconds" port="$opt_port"
 if [ -n "$opt_desktop" ]; then mode=desktop; fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # screenshots.sh's steps: the program built, run in a virtual display, typed into, photographed.
 source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
-build_preset windows metronome >/dev/null
+exec >&2 # sentences and progress: its product is docs/media
+build_preset windows metronome
 
 # No MIDI output at all: pictures need no sound, and Wine's ALSA driver would only complain.
 pictures=("$session" --prefix "$folder/build/wine-screenshots" --no-midi --quiet-alsa)

@@ -22,12 +22,12 @@ elif [ "$mode" = --run ]; then
     exec ctest --preset windows "$@"
 fi
 tests() { build_preset "$1"; ctest --preset "$@"; } # PRESET [CTEST OPTIONS...]
-echo "== host build: the portable logic and its tests"
+echo "== host build: the portable logic and its tests" >&2
 tests host -j2
-echo "== sanitize build: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,"
-echo "   and a bounded fuzz run of the field check"
+echo "== sanitize build: the same tests under AddressSanitizer and UndefinedBehaviorSanitizer," >&2
+echo "   and a bounded fuzz run of the field check" >&2
 tests sanitize -j2
-echo "== tsan build: the timer gate's tests, which run it on two threads, under ThreadSanitizer"
+echo "== tsan build: the timer gate's tests, which run it on two threads, under ThreadSanitizer" >&2
 tests tsan -j2
-echo "== Windows build: the program, its tests under Wine, static checks"
+echo "== Windows build: the program, its tests under Wine, static checks" >&2
 tests windows
