@@ -32,10 +32,12 @@ done
 # ctest's long names of the short spellings are named.
 format='' args=()
 long=(tests-regex:-R exclude-regex:-E label-regex:-L label-exclude:-LE parallel:-j verbose:-V
-    extra-verbose:-VV quiet:-Q union:-U)
+    extra-verbose:-VV quiet:-Q union:-U fixture-exclude-any:-FA fixture-exclude-setup:-FS
+    fixture-exclude-cleanup:-FC)
 for word in "$@"; do
+    [ "$word" != --show-only= ] || usage_error "--show-only= takes human or json-v1 after the ="
     if [[ "$word" == --show-only=* ]]; then format="${word#*=}" word=--show-only; fi
-    [ "$word" != --timeout ] || usage_error "--timeout would change nothing: each test has a" \
+    [ "${word%%=*}" != --timeout ] || usage_error "--timeout would change nothing: each test has a" \
         "time limit of its own"
     for name in "${long[@]}"; do
         [[ "${word%%=*}" != "--${name%:*}" ]] || usage_error "--${name%:*} is spelt ${name#*:} here"

@@ -615,6 +615,7 @@ def cases(temp, fakes):
               (['-N', '--rerun'], 'spelt in full: --rerun-failed'),
               (['-N', '-t', '5'], "no option '-t'"),
               (['-N', '--timeout', '5'], '--timeout would change nothing'),
+              (['-N', '--timeout=5'], '--timeout would change nothing'),
               (['-R=Dialog'], "-R takes its value as the next word"),
               (['-R', '^BeatPeriodMs', '-E', '-N'], "-E needs a value, and '-N' is an option"),
               (['--output-log', '-N'], "--output-log needs a value, and '-N' is an option"),
