@@ -52,7 +52,8 @@ idle_build)
     # A step that declares no output (or not the one it makes) runs again at every build: Ninja
     # explains it as an output that does not exist. Not the phony edges of a depfile's paths,
     # which Ninja splits where a folder's name holds ' & or a backtick (it then rebuilds all).
-    explained="$(ninja -C "$build" -n -d explain "${@:3}" 2>&1)" || {
+    [ -n "$build" ] || exec "$0" usage # no build folder: the usage
+    explained="$(ninja -C "$build" -n -d explain -- "${@:3}" 2>&1)" || {
         echo "$explained" >&2 && exit 1
     }
     if grep "doesn't exist" <<<"$explained" | grep -v 'of phony edge with no inputs'; then
