@@ -26,6 +26,9 @@ ZIP_EPOCH = 315532800  # 1980-01-01, the earliest time a zip entry can hold
 
 def source_date_epoch(source):
     value = os.environ.get('SOURCE_DATE_EPOCH')
+    if value and not (value.isascii() and value.isdigit()):
+        sys.exit(f'make_package: SOURCE_DATE_EPOCH is a whole number of seconds since 1970, '
+                 f'not {value!r}')
     if not value and (source / '.git').exists():
         # A checkout owned by another user is "dubious" to git, which then refuses to answer;
         # this one question about it is safe to ask.
