@@ -9,7 +9,7 @@
 # and with both cores kept busy (stress-ng), and reports the two side by side. A run of ten
 # minutes or more at one tempo: bench.sh --name benchmark-long --seconds 600 1000.
 # --name (default "benchmark") names the report and its recordings' folder, build/bench/NAME.
-. "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/lib/start.sh" # every command's start
 read_options bench '--publish --load --seconds= --name=' "$@"
 seconds="${opt_seconds:-30}" name="${opt_name:-benchmark}" tempi=("${operands[@]}")
 check_seconds "$seconds"

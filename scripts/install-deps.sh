@@ -7,7 +7,7 @@
 #                 release, which installs everything else in the root
 #   --for         the command it installs for, as typed (its arguments shell-quoted), which its
 #                 sentence names where it cannot install
-. "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/lib/start.sh" # every command's start
 command_options '--on-debian --for=' "$@"
 on_debian="$opt_on_debian" command_typed="${opt_for% }"
 [ "$check_only" = no ] || exit 0

@@ -9,7 +9,7 @@
 # and runs in the folder it was typed in (in this folder, where that lies outside it or in
 # build/): a relative path it is given means the same there as in its check here.
 # As root: debootstrap and the mounts need it. Everything ends with the command, the mounts too.
-. "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/lib/start.sh" # every command's start
 releases="$(cut -d ' ' -f 1 scripts/releases | paste -sd '|')" # the releases, each with its suite
 [ $# -ge 2 ] || usage_error "$usage"
 suite="$(awk -v release="$1" '$1 == release { print $2 }' scripts/releases)"

@@ -12,7 +12,7 @@
 # 停止 and closes it. It leaves build/run-screenshot.png, and build/run-click.wav: the notes the
 # program really sent (build/run-click.log), recorded by the test MIDI mapper and rendered by the
 # same synthesiser.
-. "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/lib/start.sh" # every command's start
 command_options '--seconds= --port= --demo' "$@"
 seconds="$opt_seconds" port="$opt_port"
 if [ -n "$seconds" ]; then check_seconds "$seconds"; fi

@@ -15,7 +15,7 @@
 #                                --output-on-failure --stop-on-failure --rerun-failed
 #                                --schedule-random
 # Wine runs only inside a command, whose end ends it: after Ctrl+C or kill -9 nothing runs on.
-. "$(dirname "$(readlink -f "$0")")/lib/start.sh" # every command's start; sh is sent to bash
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/lib/start.sh" # every command's start
 # ctest's options that choose, show or pace the tests, read by the options' helper in the one
 # spelling each the usage above lists, which --help prints: a word before one in capitals takes
 # it as a value. ctest would ignore a word it does not know, or -L=slow, and run every test.

@@ -30,11 +30,12 @@ unset "${!METRONOME_@}" "${!BENCH_@}" "${!CMAKE_@}" "${!CTEST_@}" "${!GTEST_@}" 
 # --check-only, first: the arguments checked and nothing done (on-debian.sh asks it of a command
 # before it makes a root for it).
 check_only=no && if [ "${1:-}" = --check-only ]; then check_only=yes && shift; fi
-command_file="$(readlink -f "$0")" typed=("$@") # the command's own file, where a link leads
-command_name="$(basename "$command_file" .sh)"
+# The command's name, where a link leads (readlink cannot answer where a folder above is closed)
+command_name="$(basename "$(readlink -f "$0" || echo "$0")" .sh)" typed=("$@")
 # shellcheck disable=SC2034 # test.sh's: where the paths typed start
 typed_in="$PWD"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." # the folder as it physically is
+command_file="scripts/$command_name.sh" # from the folder, which may be all a user can reach
 source scripts/lib/options.sh
 help_file="$command_file"
 # --help or -h among the options before the first other word (on-debian.sh's RELEASE: what

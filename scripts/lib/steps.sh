@@ -1,7 +1,10 @@
 # shellcheck shell=bash
 # Sourced by every command's steps (scripts/steps/NAME.sh): the folder, builds, the way into Wine.
+# Read by ".", which sh reads too: the steps run only inside their command, in bash.
+[ -n "${BASH_VERSION:-}" ] ||
+    { echo "$0: scripts/steps/ run only inside their command" >&2 && exit 2; }
 set -euo pipefail
-command_name="$(basename "$0" .sh)"
+command_name="$(basename "$(readlink -f "$0" || echo "$0")" .sh)"
 cd -P "$(dirname "${BASH_SOURCE[0]}")/../.." && folder="$PWD" # the folder as it physically is
 source scripts/lib/options.sh
 source scripts/lib/mark.sh

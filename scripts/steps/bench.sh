@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # bench.sh's steps: the Windows series recorded, each beside the native ticker, then the report.
 #   steps/bench.sh [--publish] [--load] --seconds N --name NAME -- TEMPO...
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/../lib/steps.sh" # sh and links too
 exec >&2 # sentences and progress: its product is the report
 read_options steps/bench.sh '--publish --load --seconds=! --name=!' "$@"
 seconds="$opt_seconds" name="$opt_name" tempi=("${operands[@]}") passes=(quiet)

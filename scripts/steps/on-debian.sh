@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # on-debian.sh's steps: the root of the release made or updated, entered, and the command run.
 #   steps/on-debian.sh --release N --suite NAME --work-in FOLDER -- COMMAND [ARGUMENTS...]
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/../lib/steps.sh" # sh and links too
 read_options steps/on-debian.sh '--release=! --suite=! --work-in=!' "$@"
 release="$opt_release" suite="$opt_suite" command="${operands[0]}"
 set -- "${operands[@]:1}" # the command's own arguments

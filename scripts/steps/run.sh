@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # run.sh's steps: the program built, then played on the desktop or demonstrated.
 #   steps/run.sh --desktop|--demo [--seconds N] [--port PORT]
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/../lib/steps.sh" # sh and links too
 exec >&2 # sentences and progress: the run's product is the window and its click
 read_options steps/run.sh '--desktop --demo --seconds= --port=' "$@"
 mode=demo seconds="$opt_seconds" port="$opt_port"

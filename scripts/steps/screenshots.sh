@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # screenshots.sh's steps: the program built, run in a virtual display, typed into, photographed.
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/../lib/steps.sh" # sh and links too
 exec >&2 # sentences and progress: its product is docs/media
 build_preset windows metronome
 

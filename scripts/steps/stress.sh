@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # stress.sh's steps: the dialog tests built, then their stress run for N seconds.
 #   steps/stress.sh --seconds N
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/../lib/steps.sh" # sh and links too
 read_options steps/stress.sh '--seconds=!' "$@"
 build_preset windows dialog_tests
 # The session windows_session makes, as the test program checks it before its tests.

@@ -3,7 +3,7 @@
 # checked by test.sh, choose: run (built first) or listed (only configured: CTest reads the
 # Windows tests from their sources).
 #   steps/test.sh --all | --run CTEST_OPTIONS... | --list CTEST_OPTIONS...
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/steps.sh"
+. "$(dirname "$(readlink -f "$0" || echo "$0")")/../lib/steps.sh" # sh and links too
 mode="$1" && shift
 # The options checked again, now that CMake is installed to read the filters as ctest does.
 if [ "$mode" != --all ]; then bash scripts/test.sh --check-only "$@"; fi
