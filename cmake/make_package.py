@@ -22,13 +22,14 @@ import zipfile
 from pathlib import Path
 
 ZIP_EPOCH = 315532800  # 1980-01-01, the earliest time a zip entry can hold
+ZIP_END = 4354819199  # 2107-12-31 23:59:59, the latest
 
 
 def source_date_epoch(source):
     value = os.environ.get('SOURCE_DATE_EPOCH')
-    if value and not (value.isascii() and value.isdigit()):
-        sys.exit(f'make_package: SOURCE_DATE_EPOCH is a whole number of seconds since 1970, '
-                 f'not {value!r}')
+    if value and not (value.isascii() and value.isdigit() and int(value) <= ZIP_END):
+        sys.exit(f'make_package: SOURCE_DATE_EPOCH is a whole number of seconds since 1970, up '
+                 f'to {ZIP_END} (2107), not {value!r}')
     if not value and (source / '.git').exists():
         # A checkout owned by another user is "dubious" to git, which then refuses to answer;
         # this one question about it is safe to ask.

@@ -13,8 +13,9 @@
 read_options bench '--publish --load --seconds= --name=' "$@"
 seconds="${opt_seconds:-30}" name="${opt_name:-benchmark}" tempi=("${operands[@]}")
 check_seconds "$seconds"
-[[ "$name" == +([A-Za-z0-9_-]) ]] || usage_error "--name takes letters, digits, - and _ only," \
-    "not '$name'"
+# ASCII ranges, as in the C locale: a UTF-8 locale's [A-Za-z0-9] takes é and ５
+LC_ALL=C grep -qx '[A-Za-z0-9_-]\+' <<<"$name" ||
+    usage_error "--name takes letters, digits, - and _ only, not '$name'"
 for tempo in "${tempi[@]}"; do
     [[ "$tempo" != -* ]] || usage_error "'$tempo': the options come before the tempi ($usage)"
     whole_number "$tempo" 1000 || usage_error "a tempo is 1 to 1000, not '$tempo'"

@@ -37,8 +37,8 @@ long=(tests-regex:-R exclude-regex:-E label-regex:-L label-exclude:-LE parallel:
 for word in "$@"; do
     [ "$word" != --show-only= ] || usage_error "--show-only= takes human or json-v1 after the ="
     if [[ "$word" == --show-only=* ]]; then format="${word#*=}" word=--show-only; fi
-    [ "${word%%=*}" != --timeout ] || usage_error "--timeout would change nothing: each test has a" \
-        "time limit of its own"
+    [ "${word%%=*}" != --timeout ] ||
+        usage_error "--timeout would change nothing: each test has a time limit of its own"
     for name in "${long[@]}"; do
         [[ "${word%%=*}" != "--${name%:*}" ]] || usage_error "--${name%:*} is spelt ${name#*:} here"
     done

@@ -53,9 +53,16 @@ command_options() {
     read_options "$command_name" "$@"
     [ "${#operands[@]}" -eq 0 ] || usage_error "'${operands[0]}' is not an option ($usage)"
 }
-# whole_number VALUE MAX: VALUE is 1 to MAX in ASCII digits (a pattern's ranges are ASCII; a
-# regular expression's follow the locale, where ² is a digit)
-whole_number() { [[ "$1" == [1-9]*([0-9]) && "${#1}" -le "${#2}" ]] && [ "$1" -le "$2" ]; }
+# whole_number VALUE MAX: VALUE is 1 to MAX in ASCII digits, each listed: a range, [0-9], takes
+# ² or ５ in a UTF-8 locale
+whole_number() {
+    [[ "$1" == [123456789]*([0123456789]) && "${#1}" -le "${#2}" ]] && [ "$1" -le "$2" ]
+}
+# The one variable a command takes from its caller: the release package's date, as reproducible
+# builds agree (a zip dates up to 2107).
+[ -z "${SOURCE_DATE_EPOCH:-}" ] || whole_number "$SOURCE_DATE_EPOCH" 4354819199 ||
+    usage_error "SOURCE_DATE_EPOCH dates the release package in seconds since 1970, up to" \
+        "4354819199 (2107), not '$SOURCE_DATE_EPOCH'"
 check_seconds() { # a whole number of seconds, at least 1
     whole_number "$1" 999999 ||
         usage_error "--seconds takes a whole number of seconds from 1 to 999999, not '$1'"
