@@ -58,8 +58,8 @@ command_options() {
 whole_number() {
     [[ "$1" == [123456789]*([0123456789]) && "${#1}" -le "${#2}" ]] && [ "$1" -le "$2" ]
 }
-# The one variable a command takes from its caller: the release package's date, as reproducible
-# builds agree (a zip dates up to 2107).
+# The release package's date, which a command takes from its caller as reproducible builds agree:
+# checked here, as a zip can hold it (up to 2107).
 [ -z "${SOURCE_DATE_EPOCH:-}" ] || whole_number "$SOURCE_DATE_EPOCH" 4354819199 ||
     usage_error "SOURCE_DATE_EPOCH dates the release package in seconds since 1970, up to" \
         "4354819199 (2107), not '$SOURCE_DATE_EPOCH'"
